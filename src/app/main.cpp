@@ -1,0 +1,5 @@
+#include "app/pad_window.h"
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+    return RunTapdeck(instance);
+}

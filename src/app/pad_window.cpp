@@ -1,0 +1,130 @@
+#include "app/pad_window.h"
+
+#include "device/pad_app.h"
+
+namespace {
+
+// The window's user data holds the PadApp; pointer-sized, so 64-bit builds keep it whole.
+PadApp* AppOf(HWND window) {
+    return reinterpret_cast<PadApp*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+}
+
+// Closes the handle when the process's run ends.
+class UniqueHandle {
+public:
+    explicit UniqueHandle(HANDLE h) : handle(h) {}
+    ~UniqueHandle() {
+        if (handle) {
+            CloseHandle(handle);
+        }
+    }
+    UniqueHandle(const UniqueHandle&) = delete;
+    UniqueHandle& operator=(const UniqueHandle&) = delete;
+
+private:
+    HANDLE handle;
+};
+
+} // namespace
+
+int PadApp::EnterMode() {
+    auto failWithBeep = [] {
+        MessageBeep(0xFFFFFFFF);
+        return 0;
+    };
+    if (!api || !device) {
+        return 0;
+    }
+    if (api->Prepare() != 0) {
+        return failWithBeep();
+    }
+    LONG handle = NoDeviceHandle;
+    if (api->LocateDevice(LocateSelector, LocateSelector, &handle) != 0 ||
+        handle == NoDeviceHandle) {
+        return failWithBeep();
+    }
+    if (device->Attach(handle) != 0) {
+        return failWithBeep();
+    }
+    LONG kind = 0;
+    device->ReadProperty(PropDeviceKind, &kind);
+    if (kind != DeviceKindTouchpad) {
+        return 0;
+    }
+    // Packets may arrive from here on; OnPacket ignores them until the mode is on, so the
+    // bounds and zones written below are never read half-made.
+    if (device->SetPacketSink(this) != 0) {
+        return failWithBeep();
+    }
+    if (!LoadPadBounds() || !LayoutZones()) {
+        return failWithBeep();
+    }
+    if (device->Claim(0) != 0) {
+        return failWithBeep();
+    }
+    deviceHandle = handle;
+    SetModeIndicator(1);
+    modeOn.store(true, std::memory_order_release);
+    return 1;
+}
+
+LRESULT CALLBACK PadWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    PadApp* app = AppOf(window);
+    switch (message) {
+    case WM_CREATE:
+        app = static_cast<PadApp*>(reinterpret_cast<CREATESTRUCTA*>(lParam)->lpCreateParams);
+        SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(app));
+        // Known before the mode starts, so a LeaveMode from any thread finds the window.
+        padWindow.store(window);
+        if (!app->EnterMode()) {
+            DestroyWindow(window);
+        }
+        return 0;
+    case WM_DESTROY:
+        PostQuitMessage(0);
+        return 0;
+    case WM_ENDSESSION:
+    case WM_POWERBROADCAST:
+        if (app) {
+            app->LeaveMode();
+        }
+        return 0;
+    default:
+        return DefWindowProcA(window, message, wParam, lParam);
+    }
+}
+
+int RunTapdeck(HINSTANCE instance) {
+    if (FindWindowA(PadWindowClass, PadWindowTitle)) {
+        return 0;
+    }
+    // The window alone cannot tell two copies started at the same moment apart: the mutex can.
+    HANDLE mutex = CreateMutexA(nullptr, FALSE, PadInstanceMutex);
+    UniqueHandle mutexOwner(mutex);
+    if (!mutex || GetLastError() == ERROR_ALREADY_EXISTS) {
+        return 0;
+    }
+
+    PadApp app;
+    WNDCLASSA windowClass = {};
+    windowClass.lpfnWndProc = PadWndProc;
+    windowClass.hInstance = instance;
+    windowClass.lpszClassName = PadWindowClass;
+    RegisterClassA(&windowClass);
+
+    HWND window = CreateWindowExA(WS_EX_TOOLWINDOW, PadWindowClass, PadWindowTitle, WS_POPUP, -100,
+                                  -100, 0, 0, nullptr, nullptr, instance, &app);
+    if (!window) {
+        padWindow.store(nullptr);
+        return -1;
+    }
+    padWindow.store(window);
+
+    MSG message;
+    // GetMessage returns -1 on an error; only the quit message (0) or an error ends the loop.
+    while (GetMessageA(&message, nullptr, 0, 0) > 0) {
+        DispatchMessageA(&message);
+    }
+    padWindow.store(nullptr);
+    return 0;
+}

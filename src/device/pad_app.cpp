@@ -1,0 +1,56 @@
+#include "pad_app.h"
+
+std::atomic<HWND> padWindow{nullptr};
+
+// The holders create the device objects (api, device, previousPacket in that order) as members.
+PadApp::PadApp() = default;
+
+PadApp::~PadApp() {
+    // Turn away packets that arrive from now on, and wait for one that is being handled: it
+    // may be the packet whose button ended the mode, still finishing after LeaveMode returned.
+    closing.store(true);
+    while (packetCalls.load() != 0) {
+        Sleep(1);
+    }
+    strips.clear();
+    buttons.clear();
+    previousPacket.Reset();
+    // Releasing the device stops the library's delivery; a packet that slips in meanwhile sees
+    // `closing` and returns at once.
+    device.Reset();
+    api.Reset();
+}
+
+void PadApp::LeaveMode() {
+    modeOn.store(false, std::memory_order_release);
+    ResetGesture();
+    if (device) {
+        device->Unclaim();
+    }
+    SetModeIndicator(0);
+    // Waits, from the packet thread, until the main thread has handled WM_CLOSE; a window that
+    // is already gone makes this return at once.
+    SendMessageA(padWindow.load(), WM_CLOSE, 0, 0);
+}
+
+LONG PadApp::SetModeIndicator(int on) {
+    if (!device) {
+        return E_POINTER;
+    }
+    return device->WriteProperty(PropModeLed, on ? ModeLedOn : ModeLedOff);
+}
+
+void PadApp::ResetGesture() {
+    std::lock_guard lock(gestureLock);
+    tapFlag = 0;
+    touching = 0;
+    motionSum = 0;
+}
+
+LONG STDMETHODCALLTYPE PadApp::OnDeviceNotify(LONG reason) {
+    if (reason >= 1 && reason <= 2) {
+        MessageBeep(0xFFFFFFFF);
+        LeaveMode();
+    }
+    return 0;
+}

@@ -1,0 +1,124 @@
+// The application object: owns the device library objects, the pad layout and the gesture
+// state, and is the packet sink that the library calls.
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "com_holder.h"
+#include "velcom.h"
+
+// Notifications from the device about itself (lost, removed). Not handed to the library today.
+struct DeviceNotifySink {
+    virtual LONG STDMETHODCALLTYPE OnDeviceNotify(LONG reason) = 0;
+
+protected:
+    ~DeviceNotifySink() = default;
+};
+
+// A rectangle on the pad with the action a tap on it performs.
+struct Zone {
+    LONG id;
+    RECT rect;
+    LONG action;
+};
+
+// Action numbers carried by zones.
+enum PadAction : LONG {
+    ExitMode = 0,
+    BrowserHome = 1,
+    Search = 2,
+    Mail = 3,
+    MediaStop = 4,
+    PlayerWindow = 5,
+    Mute = 6,
+    PrevTrack = 7,
+    PlayPause = 8,
+    NextTrack = 9,
+};
+
+// Which media player FindPlayer found.
+enum PlayerKind : LONG {
+    NoPlayer = 0,
+    WmPlayer = 1,     // a "WMPlayerApp" window
+    GeminiPlayer = 2, // a "GeminiWindowClass" window
+};
+
+// The hidden message window. Set on the main thread when the window is created; LeaveMode
+// reads it on either thread.
+extern std::atomic<HWND> padWindow;
+
+class PadApp final : public DeviceNotifySink, public PacketSink {
+public:
+    PadApp();
+    // Waits for a running OnPacket to return, then releases the zones and the device objects.
+    ~PadApp();
+    PadApp(const PadApp&) = delete;
+    PadApp& operator=(const PadApp&) = delete;
+
+    // Mode start and end. EnterMode runs on the main thread inside the window's creation;
+    // LeaveMode runs on the main thread (window messages) or on the packet thread (buttons).
+    int EnterMode();
+    void LeaveMode();
+    LONG SetModeIndicator(int on);
+    void ResetGesture();
+    LONG STDMETHODCALLTYPE OnDeviceNotify(LONG reason) override;
+
+    // Called by the device library on its own thread, once per packet.
+    LONG STDMETHODCALLTYPE OnPacket(LONG unused) override;
+
+    // Pad bounds and zones; written on the main thread during the mode start only.
+    int LoadPadBounds();
+    int LayoutZones();
+    int AddButton(LONG id, LONG left, LONG top, LONG right, LONG bottom, LONG action);
+    int AddStrip(LONG id, LONG left, LONG top, LONG right, LONG bottom, LONG action);
+    const Zone* FindButton(LONG x, LONG y) const;
+    int InStrip(LONG x, LONG y) const;
+
+    // Key injection and media player control. They touch no member, so any thread may call them.
+    static void SendKey(WORD vk, int press);
+    static HWND FindPlayer(PlayerKind* kind);
+    static bool IsMinimized(HWND window);
+    static void TogglePlayerWindow(HWND window);
+    static void VolumeStep(LONG sum);
+    static void ToggleMute();
+
+    // Performs a button's action; runs on the packet thread.
+    void RunAction(const Zone* zone);
+
+    bool ModeOn() const { return modeOn.load(std::memory_order_acquire); }
+
+    DeviceApiHolder api;
+    PointingDeviceHolder device;
+    // Copy of the packet the previous OnPacket call handled; packet thread only.
+    PacketHolder previousPacket;
+    LONG deviceHandle = -1;
+    std::vector<std::unique_ptr<Zone>> buttons;
+    std::vector<std::unique_ptr<Zone>> strips;
+    RECT padRect = {1612, 3748, 5300, 2072};
+    LONG colWidth = 922;
+    LONG stripHeight = 558;
+    LONG btnWidth = 922;
+    LONG btnHeight = 558;
+
+    // Gesture state: written on the packet thread, cleared by ResetGesture from either thread.
+    // Every access holds gestureLock, so a reset never lands in the middle of a packet.
+    LONG motionSum = 0;
+    LONG tapFlag = 0;
+    LONG touching = 0;
+    LONG useUserConfig = 0;
+    LONG lastX = 0;
+    LONG lastY = 0;
+    DWORD tapState = 0;
+
+private:
+    mutable std::mutex gestureLock;
+    // Packets are handled only while the mode is on: set (release) as the last step of
+    // EnterMode, after the bounds and zones are complete; cleared first thing in LeaveMode.
+    std::atomic<bool> modeOn{false};
+    // Lets the destructor wait out a running OnPacket and turn away later ones.
+    std::atomic<int> packetCalls{0};
+    std::atomic<bool> closing{false};
+};

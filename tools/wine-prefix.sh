@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Prepares the project's Wine prefix and keeps one wineserver alive for a test run.
+#   wine-prefix.sh up PREFIX SIM_DLL    create the prefix if needed, register the simulated
+#                                       touchpad library, start a persistent wineserver
+#   wine-prefix.sh down PREFIX          stop that wineserver
+set -eu
+cmd=$1
+export WINEPREFIX=$2
+export WINEDEBUG=-all WINEARCH=win64 WINEDLLOVERRIDES="mscoree,mshtml="
+quiet() { "$@" > /dev/null 2>&1; }
+case "$cmd" in
+up)
+    dll=$3
+    if [ ! -f "$WINEPREFIX/system.reg" ]; then
+        mkdir -p "$WINEPREFIX"
+        DISPLAY= quiet wineboot -i
+        # Let the server that wineboot started write the registry out and go.
+        wineserver -w
+    fi
+    # Persistent; when a server already runs (a previous run left it), that one serves.
+    quiet wineserver -p || true
+    # Windows without a display: hidden windows, FindWindow and window commands still work.
+    quiet wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f
+    # Relay traces show only the beep, so a test can see MessageBeep being called.
+    quiet wine reg add 'HKCU\Software\Wine\Debug' /v RelayInclude /d 'user32.MessageBeep' /f
+    quiet wine regsvr32 /s "$(winepath -w "$dll" 2> /dev/null)"
+    ;;
+down)
+    quiet wineserver -k || true
+    ;;
+*)
+    echo "usage: $0 up PREFIX SIM_DLL | down PREFIX" >&2
+    exit 2
+    ;;
+esac
