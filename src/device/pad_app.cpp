@@ -42,6 +42,10 @@ LONG PadApp::SetModeIndicator(int on) {
 
 void PadApp::ResetGesture() {
     std::lock_guard lock(gestureLock);
+    ClearGesture();
+}
+
+void PadApp::ClearGesture() {
     tapFlag = 0;
     touching = 0;
     motionSum = 0;

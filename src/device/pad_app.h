@@ -103,8 +103,9 @@ public:
     LONG btnWidth = 922;
     LONG btnHeight = 558;
 
-    // Gesture state: written on the packet thread, cleared by ResetGesture from either thread.
-    // Every access holds gestureLock, so a reset never lands in the middle of a packet.
+    // Gesture state (all but useUserConfig, which the mode start alone uses): written on the
+    // packet thread, cleared by ResetGesture from either thread. Every access holds
+    // gestureLock, so a reset never lands in the middle of a packet.
     LONG motionSum = 0;
     LONG tapFlag = 0;
     LONG touching = 0;
@@ -114,6 +115,9 @@ public:
     DWORD tapState = 0;
 
 private:
+    // ResetGesture's work, for a caller that already holds gestureLock.
+    void ClearGesture();
+
     mutable std::mutex gestureLock;
     // Packets are handled only while the mode is on: set (release) as the last step of
     // EnterMode, after the bounds and zones are complete; cleared first thing in LeaveMode.

@@ -1,0 +1,57 @@
+// Runs a program of the project as a separate process, with its own environment, and keeps
+// what it wrote to standard output and error. With beep tracing on, Wine's relay trace of the
+// child records every call of user32.MessageBeep, so a test can count the beeps for real.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+class ChildProcess {
+public:
+    struct Options {
+        // Variables set (or replaced) in the child's environment.
+        std::vector<std::pair<std::wstring, std::wstring>> environment;
+        bool traceBeeps = false;
+    };
+
+    ChildProcess() = default;
+    ~ChildProcess();
+    ChildProcess(ChildProcess&& other) noexcept;
+    ChildProcess& operator=(ChildProcess&& other) noexcept;
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    // Starts `program` with `arguments`; check Started() for failure.
+    static ChildProcess Start(const std::wstring& program, const std::wstring& arguments,
+                              const Options& options);
+
+    bool Started() const { return process != nullptr; }
+    DWORD Id() const { return processId; }
+    // Waits for the end; false on time-out.
+    bool Wait(DWORD milliseconds);
+    // The exit code once ended, STILL_ACTIVE before.
+    DWORD ExitCode() const;
+    void Kill();
+    // Everything written to standard output and error so far.
+    std::string Output() const;
+    // Calls of MessageBeep seen in the relay trace (with traceBeeps on).
+    int BeepCount() const;
+
+private:
+    void Close();
+
+    HANDLE process = nullptr;
+    DWORD processId = 0;
+    std::wstring outputPath;
+};
+
+// Environment variable of the test process, or empty.
+std::wstring EnvironmentValue(const wchar_t* name);
+
+// A fresh file name in the temporary folder (the file is created empty).
+std::wstring TempFilePath(const wchar_t* prefix);
+
+std::string ReadWholeFile(const std::wstring& path);
