@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Builds Tapdeck and shows it at work: tapdeck.exe runs under Wine on the simulated touchpad,
+# a scripted finger taps and slides, and the demo tells what the system received.
+set -eu
+cd "$(dirname "$0")/.."
+bash tools/bootstrap.sh
+
+echo "== build"
+cmake --preset default > /dev/null
+cmake --build --preset default
+
+export WINEPREFIX=$PWD/build/wineprefix
+echo "== Wine prefix (created on first use; this can take a minute)"
+tools/wine-prefix.sh up "$WINEPREFIX" build/sim/velsim.dll
+# The wineserver that `up` started is stopped however the demo ends.
+trap 'tools/wine-prefix.sh down "$WINEPREFIX"' EXIT
+
+echo "== demo"
+tools/wine-run.sh build/demo/tapdeck_demo.exe
