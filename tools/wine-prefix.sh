@@ -23,6 +23,8 @@ up)
     quiet wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f
     # Relay traces show only the beep, so a test can see MessageBeep being called.
     quiet wine reg add 'HKCU\Software\Wine\Debug' /v RelayInclude /d 'user32.MessageBeep' /f
+    # A crashing test process ends with its exit code instead of waiting in the debugger.
+    quiet wine reg delete 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /f || true
     quiet wine regsvr32 /s "$(winepath -w "$dll" 2> /dev/null)"
     ;;
 down)

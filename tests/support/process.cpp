@@ -1,6 +1,8 @@
 #include "support/process.h"
 
+#include <cstdio>
 #include <map>
+#include <string_view>
 
 namespace {
 
@@ -66,8 +68,8 @@ ChildProcess::~ChildProcess() {
 }
 
 ChildProcess::ChildProcess(ChildProcess&& other) noexcept
-    : process(std::exchange(other.process, nullptr)),
-      processId(std::exchange(other.processId, 0)), outputPath(std::move(other.outputPath)) {}
+    : process(std::exchange(other.process, nullptr)), processId(std::exchange(other.processId, 0)),
+      outputPath(std::move(other.outputPath)) {}
 
 ChildProcess& ChildProcess::operator=(ChildProcess&& other) noexcept {
     if (this != &other) {
@@ -105,7 +107,7 @@ ChildProcess ChildProcess::Start(const std::wstring& program, const std::wstring
         return child;
     }
     auto environment = options.environment;
-    environment.emplace_back(L"WINEDEBUG", options.traceBeeps ? L"+relay" : L"-all");
+    environment.emplace_back(L"WINEDEBUG", options.traceBeeps ? L"+pid,+relay" : L"-all");
     std::wstring envBlock = BuildEnvironment(environment);
 
     STARTUPINFOW startup = {};
@@ -150,11 +152,28 @@ std::string ChildProcess::Output() const {
 }
 
 int ChildProcess::BeepCount() const {
-    const std::string text = Output();
-    const std::string call = "Call user32.MessageBeep(";
+    // Wine writes the traces of every process the test starts to the test's own Unix standard
+    // error, which the test runner sends to this file; each line starts with "pid:tid:".
+    const std::wstring traces = EnvironmentValue(L"TAPDECK_STDERR");
+    if (traces.empty()) {
+        return -1;
+    }
+    char prefix[16];
+    snprintf(prefix, sizeof prefix, "%04lx:", static_cast<unsigned long>(processId));
+    const std::string text = ReadWholeFile(traces);
+    const std::string call = ":Call user32.MessageBeep(";
     int count = 0;
-    for (size_t at = text.find(call); at != std::string::npos; at = text.find(call, at + 1)) {
-        ++count;
+    size_t lineStart = 0;
+    while (lineStart < text.size()) {
+        size_t lineEnd = text.find('\n', lineStart);
+        if (lineEnd == std::string::npos) {
+            lineEnd = text.size();
+        }
+        const std::string_view line(text.data() + lineStart, lineEnd - lineStart);
+        if (line.rfind(prefix, 0) == 0 && line.find(call) != std::string_view::npos) {
+            ++count;
+        }
+        lineStart = lineEnd + 1;
     }
     return count;
 }

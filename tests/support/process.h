@@ -37,7 +37,8 @@ public:
     void Kill();
     // Everything written to standard output and error so far.
     std::string Output() const;
-    // Calls of MessageBeep seen in the relay trace (with traceBeeps on).
+    // Calls of MessageBeep seen in the relay trace (with traceBeeps on); -1 where no trace can
+    // be read (outside the Wine test runner).
     int BeepCount() const;
 
 private:

@@ -1,0 +1,128 @@
+// Leaving the mode, the mode indicator and device notifications, seen in the simulated
+// touchpad's journal, on a window standing in for the program's own, and in the beeps.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "device/pad_app.h"
+#include "support/close_recorder.h"
+#include "support/process.h"
+#include "support/sim_scenario.h"
+
+namespace {
+
+// The values written to the mode LED, in journal order.
+std::vector<long long> LedWrites(const std::vector<JournalRecord>& journal) {
+    std::vector<long long> values;
+    for (const auto& record : FindEvents(journal, "WriteProperty")) {
+        if (record.Num("id") == PropModeLed) {
+            values.push_back(record.Num("value").value_or(-1));
+        }
+    }
+    return values;
+}
+
+struct IndicatorCase {
+    int on;
+    long long written;
+};
+
+constexpr IndicatorCase indicatorCases[] = {
+    {1, ModeLedOn}, {5, ModeLedOn}, {-1, ModeLedOn}, {0, ModeLedOff}};
+
+TEST(SetModeIndicator, WritesOnForAnyNonZeroFlagAndOffForZero) {
+    for (const IndicatorCase& c : indicatorCases) {
+        SCOPED_TRACE(c.on);
+        SimScenario scenario("");
+        {
+            PadApp app;
+            EXPECT_EQ(app.SetModeIndicator(c.on), 0);
+        }
+        EXPECT_EQ(LedWrites(scenario.Journal()), std::vector<long long>{c.written});
+    }
+}
+
+// A PadApp on the simulated touchpad whose hidden window is a recorder of the test's own.
+class LeaveModeTest : public ::testing::Test {
+protected:
+    void SetUp() override { padWindow.store(window.Handle()); }
+    void TearDown() override { padWindow.store(nullptr); }
+
+    SimScenario scenario{""};
+    CloseRecorder window;
+};
+
+TEST_F(LeaveModeTest, ClearsGestureUnclaimsSwitchesLedOffAndClosesTheWindow) {
+    {
+        PadApp app;
+        app.motionSum = 17;
+        app.tapFlag = 1;
+        app.touching = 1;
+        app.lastX = 1500;
+        app.lastY = 1800;
+        app.tapState = 0x2000;
+        app.LeaveMode();
+        EXPECT_EQ(window.Closes(), 1);
+        EXPECT_TRUE(window.Destroyed());
+        // Cleared: the gesture in progress. Kept: where the finger was and the tap word.
+        EXPECT_EQ(app.motionSum, 0);
+        EXPECT_EQ(app.tapFlag, 0);
+        EXPECT_EQ(app.touching, 0);
+        EXPECT_EQ(app.lastX, 1500);
+        EXPECT_EQ(app.lastY, 1800);
+        EXPECT_EQ(app.tapState, 0x2000u);
+    }
+    const auto journal = scenario.Journal();
+    const long long unclaim = FindEvent(journal, "Unclaim");
+    ASSERT_GE(unclaim, 0);
+    EXPECT_EQ(LedWrites(journal), std::vector<long long>{ModeLedOff});
+    EXPECT_GT(FindEvent(journal, "WriteProperty"), unclaim);
+}
+
+TEST_F(LeaveModeTest, ASecondCallDoesItAllAgainToAWindowAlreadyGone) {
+    {
+        PadApp app;
+        app.LeaveMode();
+        app.LeaveMode();
+    }
+    EXPECT_EQ(window.Closes(), 1);
+    const auto journal = scenario.Journal();
+    EXPECT_EQ(FindEvents(journal, "Unclaim").size(), 2u);
+    EXPECT_EQ(LedWrites(journal), (std::vector<long long>{ModeLedOff, ModeLedOff}));
+}
+
+struct NotifyCase {
+    LONG reason;
+    int beeps;
+    bool leaves;
+};
+
+constexpr NotifyCase notifyCases[] = {
+    {-1, 0, false}, {0, 0, false}, {1, 1, true},
+    {2, 1, true},   {3, 0, false}, {static_cast<LONG>(0x80000000), 0, false},
+};
+
+// The beep can only be seen from outside, so each case runs in a process of its own.
+TEST(OnDeviceNotify, ReasonsOneAndTwoBeepOnceAndLeaveTheModeOthersDoNothing) {
+    const std::wstring probe = EnvironmentValue(L"TAPDECK_BIN") + L"/tests/device/device_probe.exe";
+    for (const NotifyCase& c : notifyCases) {
+        SCOPED_TRACE(c.reason);
+        SimScenario scenario("");
+        ChildProcess::Options options;
+        options.traceBeeps = true;
+        auto child = ChildProcess::Start(probe, L"notify " + std::to_wstring(c.reason), options);
+        ASSERT_TRUE(child.Started());
+        ASSERT_TRUE(child.Wait(30000));
+        EXPECT_EQ(child.ExitCode(), 0u);
+        const std::string output = child.Output();
+        EXPECT_NE(output.find("result=0 "), std::string::npos);
+        EXPECT_NE(output.find(c.leaves ? "closes=1" : "closes=0"), std::string::npos);
+        EXPECT_EQ(child.BeepCount(), c.beeps);
+        const auto journal = scenario.Journal();
+        EXPECT_EQ(FindEvents(journal, "Unclaim").size(), c.leaves ? 1u : 0u);
+        EXPECT_EQ(LedWrites(journal),
+                  c.leaves ? std::vector<long long>{ModeLedOff} : std::vector<long long>{});
+    }
+}
+
+} // namespace
