@@ -86,14 +86,17 @@ Session::~Session() {
     }
 }
 
-long long Session::Micros() const {
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    long long ticks = now.QuadPart - start.QuadPart;
+long long Session::ToMicros(long long ticks) const {
     // Split to keep ticks * 1e6 from overflowing on long runs.
     long long seconds = ticks / frequency.QuadPart;
     long long rest = ticks % frequency.QuadPart;
     return seconds * 1000000 + rest * 1000000 / frequency.QuadPart;
+}
+
+long long Session::Micros() const {
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return ToMicros(now.QuadPart - start.QuadPart);
 }
 
 std::shared_ptr<const Session> LoadSession() {
@@ -118,7 +121,11 @@ std::shared_ptr<const Session> LoadSession() {
     if (!ReadEnvironment(L"VELSIM_SCENARIO", scenarioPath)) {
         session->valid = true;
         if (session->Journaling()) {
-            JournalLine(*session, "Scenario").Text("path", "default").Num("packets", 0).Write();
+            JournalLine(*session, "Scenario")
+                .Text("path", "default")
+                .Num("packets", 0)
+                .Num("clock", session->ToMicros(session->start.QuadPart))
+                .Write();
         }
         return session;
     }
@@ -139,6 +146,7 @@ std::shared_ptr<const Session> LoadSession() {
         JournalLine(*session, "Scenario")
             .Text("path", path)
             .Num("packets", static_cast<long long>(session->scenario.packets.size()))
+            .Num("clock", session->ToMicros(session->start.QuadPart))
             .Write();
     }
     return session;

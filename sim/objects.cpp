@@ -614,9 +614,14 @@ DWORD WINAPI DeliveryThread(void* parameter) {
         if (!go) {
             break;
         }
+        const long long begin = session.Journaling() ? session.Micros() : 0;
         LONG result = sink->OnPacket(0);
         if (session.Journaling()) {
-            JournalLine(session, "Packet").Num("index", index).Num("result", result).Write();
+            JournalLine(session, "Packet")
+                .Num("index", index)
+                .Num("result", result)
+                .Num("begin", begin)
+                .Write();
         }
         AcquireSRWLockShared(&d->lock);
         if (d->device != nullptr) {

@@ -19,6 +19,8 @@ struct Session {
     bool Journaling() const { return journal != INVALID_HANDLE_VALUE; }
     // Microseconds since the scenario was read.
     long long Micros() const;
+    // QueryPerformanceCounter ticks as microseconds.
+    long long ToMicros(long long ticks) const;
 
     Scenario scenario;
     // False when the scenario (or the journal) could not be used: every creation fails.
