@@ -7,18 +7,16 @@ set -eu
 cmd=$1
 export WINEPREFIX=$2
 export WINEDEBUG=-all WINEARCH=win64 WINEDLLOVERRIDES="mscoree,mshtml="
-quiet() { "$@" > /dev/null 2>&1; }
+quiet() { "$@" > /dev/null 2>&1 < /dev/null; }
 case "$cmd" in
 up)
     dll=$3
+    # A server left over from an interrupted run would keep its old settings: start afresh.
+    quiet wineserver -k || true
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
         mkdir -p "$WINEPREFIX"
         DISPLAY= quiet wineboot -i
-        # Let the server that wineboot started write the registry out and go.
-        wineserver -w
     fi
-    # Persistent; when a server already runs (a previous run left it), that one serves.
-    quiet wineserver -p || true
     # Windows without a display: hidden windows, FindWindow and window commands still work.
     quiet wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f
     # Relay traces show only the beep, so a test can see MessageBeep being called.
@@ -26,6 +24,12 @@ up)
     # A crashing test process ends with its exit code instead of waiting in the debugger.
     quiet wine reg delete 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /f || true
     quiet wine regsvr32 /s "$(winepath -w "$dll" 2> /dev/null)"
+    # The desktop and services read the settings above only when they start: let this server
+    # and its desktop go, then start the run's own server and its services, here, so that they
+    # do not hold the first test's output open.
+    wineserver -w
+    quiet wineserver -p
+    quiet wine reg query 'HKCU\Software\Wine\Drivers' /v Graphics
     ;;
 down)
     quiet wineserver -k || true
