@@ -1,19 +1,9 @@
-#include <cstdint>
 #include <new>
 
 #include "device/pad_app.h"
+#include "device/wrap32.h"
 
 namespace {
-
-// Coordinate sums wrap at 32 bits like the device's units; uint32_t makes the wrap defined.
-LONG Add(LONG a, LONG b) {
-    return static_cast<LONG>(
-        static_cast<int32_t>(static_cast<uint32_t>(a) + static_cast<uint32_t>(b)));
-}
-LONG Sub(LONG a, LONG b) {
-    return static_cast<LONG>(
-        static_cast<int32_t>(static_cast<uint32_t>(a) - static_cast<uint32_t>(b)));
-}
 
 int AddZone(std::vector<std::unique_ptr<Zone>>& list, LONG id, LONG left, LONG top, LONG right,
             LONG bottom, LONG action) {
@@ -47,21 +37,21 @@ int PadApp::LayoutZones() {
     const LONG padTop = padRect.top;
     const LONG padRight = padRect.right;
     const LONG padBottom = padRect.bottom;
-    const LONG column = Sub(padRight, colWidth);
-    const LONG stripTop = Sub(padBottom, stripHeight);
+    const LONG column = WrapSub(padRight, colWidth);
+    const LONG stripTop = WrapSub(padBottom, stripHeight);
 
-    if (!AddStrip(0, Add(column, 300), stripTop, padRight, padBottom, 0)) {
+    if (!AddStrip(0, WrapAdd(column, 300), stripTop, padRight, padBottom, 0)) {
         return 0;
     }
-    if (!AddButton(0, Sub(column, 300), padTop, padRight, Sub(stripTop, 150), ExitMode)) {
+    if (!AddButton(0, WrapSub(column, 300), padTop, padRight, WrapSub(stripTop, 150), ExitMode)) {
         return 0;
     }
 
     // Three rows of three, 300 in from the left and top edges, 600 apart.
-    LONG left = Add(padLeft, 300);
-    LONG top = Add(padTop, 300);
-    LONG right = Add(left, btnWidth);
-    LONG bottom = Add(top, btnHeight);
+    LONG left = WrapAdd(padLeft, 300);
+    LONG top = WrapAdd(padTop, 300);
+    LONG right = WrapAdd(left, btnWidth);
+    LONG bottom = WrapAdd(top, btnHeight);
     LONG id = 0;
     for (int row = 0; row < 3; ++row) {
         for (int col = 0; col < 3; ++col) {
@@ -70,15 +60,15 @@ int PadApp::LayoutZones() {
                 return 0;
             }
             if (col < 2) {
-                left = Add(right, 600);
-                right = Add(left, btnWidth);
+                left = WrapAdd(right, 600);
+                right = WrapAdd(left, btnWidth);
             }
         }
         if (row < 2) {
-            left = Add(padLeft, 300);
-            top = Add(bottom, 600);
-            right = Add(left, btnWidth);
-            bottom = Add(top, btnHeight);
+            left = WrapAdd(padLeft, 300);
+            top = WrapAdd(bottom, 600);
+            right = WrapAdd(left, btnWidth);
+            bottom = WrapAdd(top, btnHeight);
         }
     }
     return 1;

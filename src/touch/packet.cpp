@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "device/pad_app.h"
+#include "device/wrap32.h"
 
 namespace {
 
@@ -19,15 +20,6 @@ bool FingerDown(DevicePacket* packet) {
         return true;
     }
     return (static_cast<DWORD>(ReadProp(packet, PropFlagsB)) & FlagsBFinger) != 0;
-}
-
-// Device arithmetic wraps at 32 bits, as the pad's own firmware does.
-LONG WrapAdd(LONG a, LONG b) {
-    return static_cast<LONG>(static_cast<uint32_t>(a) + static_cast<uint32_t>(b));
-}
-
-LONG WrapSub(LONG a, LONG b) {
-    return static_cast<LONG>(static_cast<uint32_t>(a) - static_cast<uint32_t>(b));
 }
 
 uint32_t Magnitude(LONG v) {
