@@ -100,8 +100,11 @@ int RunTapdeck(HINSTANCE instance) {
     }
     // The window alone cannot tell two copies started at the same moment apart: the mutex can.
     HANDLE mutex = CreateMutexA(nullptr, FALSE, PadInstanceMutex);
+    const DWORD mutexError = GetLastError();
     UniqueHandle mutexOwner(mutex);
-    if (!mutex || GetLastError() == ERROR_ALREADY_EXISTS) {
+    // Access denied means another copy made it under other rights; any other failure to make
+    // it leaves the window check alone to guard, as before.
+    if (mutexError == ERROR_ALREADY_EXISTS || (!mutex && mutexError == ERROR_ACCESS_DENIED)) {
         return 0;
     }
 
