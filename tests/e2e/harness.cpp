@@ -1,7 +1,6 @@
 #include "e2e/harness.h"
 
-#include <cstdlib>
-#include <sstream>
+#include <cstdio>
 
 #include "device/velcom.h"
 
@@ -65,57 +64,12 @@ ScenarioText& ScenarioText::Idle(int count) {
     return *this;
 }
 
-LONG JournalEntry::Number(const std::string& key) const {
-    const auto it = fields.find(key);
-    if (it == fields.end()) {
-        return 0;
-    }
-    return static_cast<LONG>(std::strtoll(it->second.c_str(), nullptr, 0));
+LONG Number(const JournalRecord& record, const std::string& key) {
+    return static_cast<LONG>(record.Num(key).value_or(0));
 }
 
-std::vector<JournalEntry> ParseJournal(const std::string& text) {
-    std::vector<JournalEntry> entries;
-    std::istringstream lines(text);
-    std::string line;
-    while (std::getline(lines, line)) {
-        std::istringstream words(line);
-        JournalEntry entry;
-        if (!(words >> entry.micros >> entry.pid >> entry.tid >> entry.event)) {
-            continue; // a line still being written
-        }
-        std::string rest;
-        std::getline(words, rest);
-        size_t at = 0;
-        while (at < rest.size()) {
-            while (at < rest.size() && rest[at] == ' ') {
-                ++at;
-            }
-            const size_t eq = rest.find('=', at);
-            if (eq == std::string::npos) {
-                break;
-            }
-            const std::string key = rest.substr(at, eq - at);
-            size_t end = 0;
-            std::string value;
-            if (eq + 1 < rest.size() && rest[eq + 1] == '"') {
-                end = rest.find('"', eq + 2);
-                end = end == std::string::npos ? rest.size() : end + 1;
-                value = rest.substr(eq + 2, end - eq - 3);
-            } else {
-                end = rest.find(' ', eq);
-                end = end == std::string::npos ? rest.size() : end;
-                value = rest.substr(eq + 1, end - eq - 1);
-            }
-            entry.fields[key] = value;
-            at = end;
-        }
-        entries.push_back(std::move(entry));
-    }
-    return entries;
-}
-
-std::string LinesWith(const std::string& text, const std::string& word) {
-    std::string lines;
+std::vector<JournalRecord> RecordsWith(const std::string& text, const std::string& word) {
+    std::vector<JournalRecord> records;
     for (size_t at = text.find(word); at != std::string::npos; at = text.find(word, at + 1)) {
         const size_t begin = text.rfind('\n', at);
         const size_t start = begin == std::string::npos ? 0 : begin + 1;
@@ -123,14 +77,16 @@ std::string LinesWith(const std::string& text, const std::string& word) {
         if (end == std::string::npos) {
             break; // still being written
         }
-        lines.append(text, start, end - start + 1);
+        if (auto record = ParseJournalLine(std::string_view(text).substr(start, end - start))) {
+            records.push_back(std::move(*record));
+        }
         at = end;
     }
-    return lines;
+    return records;
 }
 
-std::vector<JournalEntry> ForProcess(const std::vector<JournalEntry>& entries, DWORD pid) {
-    std::vector<JournalEntry> mine;
+std::vector<JournalRecord> ForProcess(const std::vector<JournalRecord>& entries, DWORD pid) {
+    std::vector<JournalRecord> mine;
     for (const auto& e : entries) {
         if (e.pid == pid) {
             mine.push_back(e);
@@ -139,18 +95,18 @@ std::vector<JournalEntry> ForProcess(const std::vector<JournalEntry>& entries, D
     return mine;
 }
 
-std::vector<std::string> DeviceCalls(const std::vector<JournalEntry>& entries) {
+std::vector<std::string> DeviceCalls(const std::vector<JournalRecord>& entries) {
     static const char* const operations[] = {"Prepare",       "LocateDevice", "Attach",
                                              "SetPacketSink", "Claim",        "Unclaim"};
     std::vector<std::string> calls;
     for (const auto& e : entries) {
         char id[16];
-        snprintf(id, sizeof id, "0x%08lX", static_cast<unsigned long>(e.Number("id")));
+        snprintf(id, sizeof id, "0x%08lX", static_cast<unsigned long>(Number(e, "id")));
         if (e.event == "ReadProperty") {
             calls.push_back("ReadProperty " + std::string(id));
         } else if (e.event == "WriteProperty") {
             calls.push_back("WriteProperty " + std::string(id) + "=" +
-                            std::to_string(e.Number("value")));
+                            std::to_string(Number(e, "value")));
         } else {
             for (const char* op : operations) {
                 if (e.event == op) {
@@ -162,20 +118,20 @@ std::vector<std::string> DeviceCalls(const std::vector<JournalEntry>& entries) {
     return calls;
 }
 
-std::vector<LONG> LedWrites(const std::vector<JournalEntry>& entries) {
+std::vector<LONG> LedWrites(const std::vector<JournalRecord>& entries) {
     std::vector<LONG> values;
     for (const auto& e : entries) {
-        if (e.event == "WriteProperty" && e.Number("id") == PropModeLed) {
-            values.push_back(e.Number("value"));
+        if (e.event == "WriteProperty" && Number(e, "id") == PropModeLed) {
+            values.push_back(Number(e, "value"));
         }
     }
     return values;
 }
 
-bool LeftClaimed(const std::vector<JournalEntry>& entries) {
+bool LeftClaimed(const std::vector<JournalRecord>& entries) {
     bool claimed = false;
     for (const auto& e : entries) {
-        if (e.event == "Claim" && e.Number("status") == 0) {
+        if (e.event == "Claim" && Number(e, "status") == 0) {
             claimed = true;
         } else if (e.event == "Unclaim") {
             claimed = false;
@@ -184,7 +140,7 @@ bool LeftClaimed(const std::vector<JournalEntry>& entries) {
     return claimed;
 }
 
-int CountEvent(const std::vector<JournalEntry>& entries, const std::string& event) {
+int CountEvent(const std::vector<JournalRecord>& entries, const std::string& event) {
     int n = 0;
     for (const auto& e : entries) {
         n += e.event == event ? 1 : 0;
@@ -220,21 +176,28 @@ Tapdeck::Tapdeck(const std::wstring& scenario, const std::wstring& journal, bool
     }
 }
 
-std::vector<JournalEntry> Tapdeck::Journal() const {
-    return ForProcess(ParseJournal(ReadWholeFile(journalPath)), Pid());
+std::vector<JournalRecord> Tapdeck::Journal() const {
+    return ForProcess(ReadJournal(journalPath), Pid());
 }
 
 bool Tapdeck::WaitModeOn(DWORD ms) const {
     return WaitUntil(
                [&] {
-                   // Only the LED lines are parsed: a streaming journal grows by megabytes.
                    const auto led = LedWrites(ForProcess(
-                       ParseJournal(LinesWith(ReadWholeFile(journalPath), " WriteProperty ")),
-                       Pid()));
+                       RecordsWith(ReadWholeFile(journalPath), " WriteProperty "), Pid()));
                    return (!led.empty() && led.front() == ModeLedOn) || !Running();
                },
                ms) &&
            Running();
+}
+
+bool Tapdeck::WaitForEvent(const std::string& event, DWORD ms) const {
+    return WaitUntil(
+        [&] {
+            return !ForProcess(RecordsWith(ReadWholeFile(journalPath), " " + event + " "), Pid())
+                        .empty();
+        },
+        ms);
 }
 
 bool WaitUntil(const std::function<bool()>& done, DWORD ms) {

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <ostream>
 #include <map>
 #include <memory>
 #include <string>
@@ -14,6 +15,7 @@
 
 #include "e2e/beep_counter.h"
 #include "support/process.h"
+#include "support/sim_journal.h"
 
 namespace e2e {
 
@@ -59,32 +61,21 @@ private:
     std::string text;
 };
 
-// One journal line: "<microseconds> <pid> <tid> <Event> key=value ...".
-struct JournalEntry {
-    long long micros = 0;
-    DWORD pid = 0;
-    DWORD tid = 0;
-    std::string event;
-    std::map<std::string, std::string> fields;
-
-    bool Has(const std::string& key) const { return fields.count(key) != 0; }
-    // A numeric field (decimal or 0x-hexadecimal, 32-bit); 0 when absent.
-    LONG Number(const std::string& key) const;
-};
-
-std::vector<JournalEntry> ParseJournal(const std::string& text);
-// Only the lines of `text` that contain `word`.
-std::string LinesWith(const std::string& text, const std::string& word);
-std::vector<JournalEntry> ForProcess(const std::vector<JournalEntry>& entries, DWORD pid);
+// The value of a numeric journal field; 0 when it is missing.
+LONG Number(const JournalRecord& record, const std::string& key);
+// The records of the lines of `text` that contain `word`: a streaming journal grows by
+// megabytes, and a poll needs only a few of its lines.
+std::vector<JournalRecord> RecordsWith(const std::string& text, const std::string& word);
+std::vector<JournalRecord> ForProcess(const std::vector<JournalRecord>& entries, DWORD pid);
 
 // The device operations one process made, as short strings in call order: "Prepare",
 // "ReadProperty 0x10000107", "WriteProperty 0x01000292=200", "Claim", "Unclaim"...
-std::vector<std::string> DeviceCalls(const std::vector<JournalEntry>& entries);
+std::vector<std::string> DeviceCalls(const std::vector<JournalRecord>& entries);
 // Values written to the mode LED, in order.
-std::vector<LONG> LedWrites(const std::vector<JournalEntry>& entries);
+std::vector<LONG> LedWrites(const std::vector<JournalRecord>& entries);
 // True when a Claim that succeeded is not followed by an Unclaim.
-bool LeftClaimed(const std::vector<JournalEntry>& entries);
-int CountEvent(const std::vector<JournalEntry>& entries, const std::string& event);
+bool LeftClaimed(const std::vector<JournalRecord>& entries);
+int CountEvent(const std::vector<JournalRecord>& entries, const std::string& event);
 
 // A fresh temporary file holding `text`; deleted on destruction.
 class TempFile {
@@ -116,10 +107,12 @@ public:
     // MessageBeep calls so far (with `countBeeps`; -1 when they cannot be counted).
     int Beeps() const { return traced ? traced->BeepCount() : -1; }
     // This process's journal lines so far.
-    std::vector<JournalEntry> Journal() const;
+    std::vector<JournalRecord> Journal() const;
     // Waits until the journal shows this process switching the mode LED on; false on time-out
     // or when the process ended first.
     bool WaitModeOn(DWORD ms) const;
+    // Waits until the journal has a line of this process for `event`; false on time-out.
+    bool WaitForEvent(const std::string& event, DWORD ms) const;
 
 private:
     std::wstring journalPath;
@@ -144,6 +137,15 @@ struct RunFiles {
     TempFile scenario;
     TempFile journal;
 };
+
+// Prints a table row by its `name`, in place of its bytes.
+template <class Row>
+requires requires(const Row& row) {
+    std::string(row.name);
+}
+void PrintTo(const Row& row, std::ostream* out) {
+    *out << row.name;
+}
 
 // Names the cases of a parameterised test after their table row's `name`.
 struct RowName {

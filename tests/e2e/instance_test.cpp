@@ -80,7 +80,7 @@ TEST(SingleInstance, CopiesStartedTogetherLeaveExactlyOneRunning) {
         // Only the winner made library objects and claimed the touchpad.
         std::set<DWORD> creators;
         std::set<DWORD> claimers;
-        for (const auto& e : ParseJournal(ReadWholeFile(files.journal.Path()))) {
+        for (const auto& e : ReadJournal(files.journal.Path())) {
             if (e.event == "Create" || e.event == "CreateFailed") {
                 creators.insert(e.pid);
             }

@@ -12,6 +12,9 @@
 namespace e2e {
 namespace {
 
+// Found by argument lookup for the table rows below.
+using e2e::PrintTo;
+
 constexpr int Runs = 20;
 // Packets that do nothing: a few to get the stream to full speed before the tap, thousands
 // after it to race the end of the run. The list repeats until delivery stops.
@@ -52,6 +55,7 @@ TEST_P(EndDuringStream, NeverCrashesHangsOrTakesALatePacket) {
         ASSERT_TRUE(app.Started());
         if (end.byMessage) {
             ASSERT_TRUE(app.WaitModeOn(HangMs));
+            ASSERT_TRUE(app.WaitForEvent("Packet", HangMs));
             // Vary where in the stream the message lands.
             Sleep(run % 5 * 3);
             ASSERT_TRUE(SendTo(FindPadWindow(), WM_ENDSESSION, TRUE, 0));
@@ -66,8 +70,7 @@ TEST_P(EndDuringStream, NeverCrashesHangsOrTakesALatePacket) {
         long long deviceGone = -1;
         for (size_t i = 0; i < journal.size(); ++i) {
             const auto& e = journal[i];
-            if (e.event == "Release" && e.fields.count("object") &&
-                e.fields.at("object") == "PointingDevice") {
+            if (e.event == "Release" && e.Text("object") == "PointingDevice") {
                 deviceGone = static_cast<long long>(i);
             }
         }

@@ -12,6 +12,9 @@
 namespace e2e {
 namespace {
 
+// Found by argument lookup for the table rows below.
+using e2e::PrintTo;
+
 // A failed mode start ends with -1. EnterMode fails inside WM_CREATE and the window procedure
 // destroys the window right there; CreateWindowExA then returns no window (Wine, like Windows,
 // checks that the window survived its creation), so WinMain returns -1, which the process's
@@ -81,7 +84,7 @@ TEST_P(FailedModeStart, EndsAtOnceAndLeavesTheTouchpadAsItWas) {
     if (failure.missingObject) {
         bool reported = false;
         for (const auto& e : journal) {
-            reported |= e.event == "CreateFailed" && e.fields.at("object") == failure.missingObject;
+            reported |= e.event == "CreateFailed" && e.Text("object") == failure.missingObject;
         }
         EXPECT_TRUE(reported);
     }
@@ -114,27 +117,34 @@ TEST(ModeStart, WithoutPacketObjectsTheModeRunsButPacketsDoNothing) {
     EXPECT_FALSE(LeftClaimed(app.Journal()));
 }
 
-// Packets that the library delivers before the mode is fully on are not acted upon: here they
-// stream from the moment the sink is set, the claim then fails, and not one of the many taps
-// on media buttons among them produced a key.
-TEST(ModeStart, PacketsBeforeTheModeIsOnAreIgnored) {
+// Packets that the library delivers around a mode start that fails are not acted upon: here
+// they stream from the moment the sink is set, the claim then fails, and not one of the many
+// taps on a media button among them may produce a key. The delivery thread often starts only
+// after the start has failed, so one run may see no packet at all: several runs together must.
+TEST(ModeStart, PacketsAroundAFailedStartAreIgnored) {
     ScenarioText scenario;
     scenario.Line("deliver after-sink").Line("status Claim 5").Line("rate max").Line("repeat 0");
-    scenario.Tap(GridButton(8)).Tap(GridButton(4)).Tap(GridButton(9));
+    // The shortest tap: finger down with the gesture bit, then the gesture bit gone.
+    const PadPoint play = GridButton(8);
+    scenario.Packet("a=0x12000 x=" + std::to_string(play.x) + " y=" + std::to_string(play.y));
+    scenario.Packet("a=0");
     RunFiles files(scenario);
     KeyHook keys;
     ASSERT_TRUE(keys.Installed());
-    Tapdeck app(files.scenario.Path(), files.journal.Path(), /*countBeeps=*/true);
-    ASSERT_TRUE(app.Started());
-    ASSERT_TRUE(app.Wait(10000));
-
-    EXPECT_EQ(app.ExitCode(), FailedStartExitCode);
-    EXPECT_EQ(app.Beeps(), 1);
-    const auto journal = app.Journal();
-    EXPECT_GT(CountEvent(journal, "Packet"), 0) << "no packet came before the claim failed";
+    int packets = 0;
+    for (int run = 0; run < 10; ++run) {
+        Tapdeck app(files.scenario.Path(), files.journal.Path(), /*countBeeps=*/true);
+        ASSERT_TRUE(app.Started());
+        ASSERT_TRUE(app.Wait(10000));
+        EXPECT_EQ(app.ExitCode(), FailedStartExitCode);
+        EXPECT_EQ(app.Beeps(), 1);
+        const auto journal = app.Journal();
+        EXPECT_TRUE(LedWrites(journal).empty());
+        packets += CountEvent(journal, "Packet");
+    }
+    ASSERT_GT(packets, 0) << "no packet came around the failed start in any run";
     Sleep(100);
     EXPECT_TRUE(keys.Events().empty());
-    EXPECT_TRUE(LedWrites(journal).empty());
 }
 
 } // namespace

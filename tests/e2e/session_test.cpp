@@ -15,6 +15,9 @@
 namespace e2e {
 namespace {
 
+// Found by argument lookup for the table rows below.
+using e2e::PrintTo;
+
 // Before the first packet: the mode is switched on right after the claim that starts delivery.
 constexpr int SettleMs = 300;
 // Between touches, so that a window command posted to a player has been carried out before the
@@ -254,7 +257,7 @@ constexpr PadPoint ExitUnderBoth = {6800, 5500};
 class RegistryOverride : public Session {
 protected:
     // Runs a tap at StopUnderOverride and one on the exit button; returns the journal.
-    std::vector<JournalEntry> Run() {
+    std::vector<JournalRecord> Run() {
         ScenarioText scenario;
         scenario.Packet("a=0 pause=" + std::to_string(SettleMs));
         scenario.Tap(StopUnderOverride, GapMs).Tap(ExitUnderBoth, GapMs);

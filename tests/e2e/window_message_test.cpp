@@ -11,6 +11,9 @@
 namespace e2e {
 namespace {
 
+// Found by argument lookup for the table rows below.
+using e2e::PrintTo;
+
 struct EndingMessage {
     const char* name;
     UINT message;
