@@ -162,18 +162,12 @@ TempFile::~TempFile() {
     DeleteFileW(path.c_str());
 }
 
-Tapdeck::Tapdeck(const std::wstring& scenario, const std::wstring& journal, bool countBeeps)
-    : journalPath(journal) {
-    const std::vector<std::pair<std::wstring, std::wstring>> environment = {
-        {L"VELSIM_SCENARIO", scenario}, {L"VELSIM_JOURNAL", journal}};
-    const std::wstring exe = EnvironmentValue(L"TAPDECK_EXE");
-    if (countBeeps) {
-        traced = std::make_unique<BeepCountingProcess>(exe, environment);
-    } else {
-        ChildProcess::Options options;
-        options.environment = environment;
-        child = ChildProcess::Start(exe, L"", options);
-    }
+Tapdeck::Tapdeck(const std::wstring& scenario, const std::wstring& journal, bool traceBeeps)
+    : journalPath(journal), countBeeps(traceBeeps) {
+    ChildProcess::Options options;
+    options.environment = {{L"VELSIM_SCENARIO", scenario}, {L"VELSIM_JOURNAL", journal}};
+    options.traceBeeps = traceBeeps;
+    child = ChildProcess::Start(EnvironmentValue(L"TAPDECK_EXE"), L"", options);
 }
 
 std::vector<JournalRecord> Tapdeck::Journal() const {

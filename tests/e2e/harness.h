@@ -13,7 +13,6 @@
 #include <string>
 #include <vector>
 
-#include "e2e/beep_counter.h"
 #include "support/process.h"
 #include "support/sim_journal.h"
 
@@ -91,7 +90,7 @@ private:
 };
 
 // One tapdeck.exe process with its own scenario and a journal that may be shared. With
-// `countBeeps` it runs as a debugged child whose MessageBeep calls are counted.
+// `countBeeps` its MessageBeep calls are counted from Wine's relay trace.
 class Tapdeck {
 public:
     Tapdeck(const std::wstring& scenario, const std::wstring& journal, bool countBeeps = false);
@@ -99,13 +98,13 @@ public:
     Tapdeck(const Tapdeck&) = delete;
     Tapdeck& operator=(const Tapdeck&) = delete;
 
-    bool Started() const { return traced ? traced->Started() : child.Started(); }
-    DWORD Pid() const { return traced ? traced->Id() : child.Id(); }
-    bool Wait(DWORD ms) { return traced ? traced->Wait(ms) : child.Wait(ms); }
-    DWORD ExitCode() const { return traced ? traced->ExitCode() : child.ExitCode(); }
+    bool Started() const { return child.Started(); }
+    DWORD Pid() const { return child.Id(); }
+    bool Wait(DWORD ms) { return child.Wait(ms); }
+    DWORD ExitCode() const { return child.ExitCode(); }
     bool Running() const { return ExitCode() == STILL_ACTIVE; }
     // MessageBeep calls so far (with `countBeeps`; -1 when they cannot be counted).
-    int Beeps() const { return traced ? traced->BeepCount() : -1; }
+    int Beeps() const { return countBeeps ? child.BeepCount() : -1; }
     // This process's journal lines so far.
     std::vector<JournalRecord> Journal() const;
     // Waits until the journal shows this process switching the mode LED on; false on time-out
@@ -116,8 +115,8 @@ public:
 
 private:
     std::wstring journalPath;
+    bool countBeeps;
     ChildProcess child;
-    std::unique_ptr<BeepCountingProcess> traced;
 };
 
 // Waits until `done` holds, polling; false on time-out.
