@@ -6,6 +6,10 @@
 #include <ostream>
 #include <vector>
 
+#include <gtest/gtest.h>
+
+#include "key_expect.h"
+#include "support/key_hook.h"
 #include "support/player_window.h"
 
 struct OpenPlayer {
@@ -47,3 +51,33 @@ inline bool NoPlayerOpen() {
     return FindWindowA(WmPlayerWindowClass, nullptr) == nullptr &&
            FindWindowA(GeminiPlayerWindowClass, nullptr) == nullptr;
 }
+
+// A case that opens stand-in players and watches the keyboard: no player may be left over from
+// an earlier case, and no key may be left held down after this one.
+class PlayersTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(hook.Installed());
+        ASSERT_TRUE(NoPlayerOpen());
+    }
+    void TearDown() override { ExpectNothingHeld(hook); }
+
+    void Open(std::initializer_list<OpenPlayer> wanted) {
+        players = OpenPlayers(wanted);
+        for (const auto& p : players) {
+            ASSERT_NE(p->Handle(), nullptr);
+        }
+        // Something other than the players has the foreground, so bringing one forward shows.
+        SetForegroundWindow(GetDesktopWindow());
+    }
+
+    // Waits until every player has handled what was posted to it so far.
+    void FlushPlayers() {
+        for (const auto& p : players) {
+            ASSERT_TRUE(p->Flush(2000));
+        }
+    }
+
+    KeyHook hook;
+    std::vector<std::unique_ptr<StandInPlayer>> players;
+};

@@ -9,31 +9,7 @@
 
 namespace {
 
-class PlayerControlTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        ASSERT_TRUE(hook.Installed());
-        ASSERT_TRUE(NoPlayerOpen());
-    }
-    void TearDown() override { ExpectNothingHeld(hook); }
-
-    void Open(std::initializer_list<OpenPlayer> wanted) {
-        players = OpenPlayers(wanted);
-        for (const auto& p : players) {
-            ASSERT_NE(p->Handle(), nullptr);
-        }
-    }
-
-    // Waits until every player has handled what was posted to it so far.
-    void FlushPlayers() {
-        for (const auto& p : players) {
-            ASSERT_TRUE(p->Flush(2000));
-        }
-    }
-
-    KeyHook hook;
-    std::vector<std::unique_ptr<StandInPlayer>> players;
-};
+using PlayerControlTest = PlayersTest;
 
 struct FindCase {
     OpenPlayer first;

@@ -13,23 +13,8 @@ constexpr KeySeq CtrlArrow(DWORD arrow) {
     return {Press(VK_CONTROL), Press(arrow), Release(arrow), Release(VK_CONTROL)};
 }
 
-class VolumeMuteTest : public ::testing::Test {
+class VolumeMuteTest : public PlayersTest {
 protected:
-    void SetUp() override {
-        ASSERT_TRUE(hook.Installed());
-        ASSERT_TRUE(NoPlayerOpen());
-    }
-    void TearDown() override { ExpectNothingHeld(hook); }
-
-    void Open(std::initializer_list<OpenPlayer> wanted) {
-        players = OpenPlayers(wanted);
-        for (const auto& p : players) {
-            ASSERT_NE(p->Handle(), nullptr);
-        }
-        // Something other than the players has the foreground, so bringing one forward shows.
-        SetForegroundWindow(GetDesktopWindow());
-    }
-
     // Players driven by the system keys are left alone: no command, not brought forward, and
     // still minimized if they were.
     void ExpectPlayersUntouched(const std::vector<bool>& wasMinimized) {
@@ -47,9 +32,6 @@ protected:
         }
         return states;
     }
-
-    KeyHook hook;
-    std::vector<std::unique_ptr<StandInPlayer>> players;
 };
 
 struct StepCase {
