@@ -192,8 +192,8 @@ private:
             if (at == count) {
                 const bench::WinMemory memory = bench::MemoryOf(GetCurrentProcess());
                 const bench::LinuxProcess self{0};
-                checkpoints.push_back({count, LiveObjects(), memory.privateBytes,
-                                       memory.workingSet, self.StatusKb("RssAnon").value_or(-1),
+                checkpoints.push_back({count, LiveObjects(), memory.privateBytes, memory.workingSet,
+                                       self.StatusKb("RssAnon").value_or(-1),
                                        self.SmapsKb("Private_Dirty").value_or(-1)});
             }
         }
@@ -307,8 +307,8 @@ int main(int argc, char** argv) {
     std::setvbuf(stdout, nullptr, _IONBF, 0);
 
     HKEY config = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Velmora\\TwinpadApp", 0, KEY_READ,
-                      &config) == ERROR_SUCCESS) {
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Velmora\\TwinpadApp", 0, KEY_READ, &config) ==
+        ERROR_SUCCESS) {
         RegCloseKey(config);
         std::printf("bench_packets: HKLM\\Software\\Velmora\\TwinpadApp exists; the stream is "
                     "laid out for the device's default edges, remove the key first\n");
@@ -394,8 +394,8 @@ int main(int argc, char** argv) {
     for (const auto& c : onPacket.checkpoints) {
         std::printf("  after %8ld packets: live objects %ld, PrivateUsage %.2f MiB, "
                     "WorkingSetSize %.2f MiB, RssAnon %.2f MiB, Private_Dirty %.2f MiB\n",
-                    c.packets, static_cast<long>(c.live), Mib(c.privateBytes),
-                    Mib(c.workingSet), c.rssAnonKb / 1024.0, c.privateDirtyKb / 1024.0);
+                    c.packets, static_cast<long>(c.live), Mib(c.privateBytes), Mib(c.workingSet),
+                    c.rssAnonKb / 1024.0, c.privateDirtyKb / 1024.0);
     }
     std::printf("live objects with the mode on, before the run: %ld\n",
                 static_cast<long>(liveBefore));
@@ -406,13 +406,13 @@ int main(int argc, char** argv) {
     for (const auto& c : onPacket.checkpoints) {
         const auto& base = onPacket.checkpoints[flat ? 1 : 0];
         flat = flat && c.live == onPacket.checkpoints.front().live &&
-               c.privateBytes <= base.privateBytes + 65536 &&
-               c.rssAnonKb <= base.rssAnonKb + 64 && c.privateDirtyKb <= base.privateDirtyKb + 64;
+               c.privateBytes <= base.privateBytes + 65536 && c.rssAnonKb <= base.rssAnonKb + 64 &&
+               c.privateDirtyKb <= base.privateDirtyKb + 64;
     }
     std::printf("RESULT packets: OnPacket p99 %.2f us (target <= 50) %s; %.0f packets/s; no "
                 "growth of live objects or memory from %ld to %ld packets: %s\n",
                 onPacket.cost.p99, bench::Verdict(costOk),
-                static_cast<double>(onPacket.packets) / onPacket.wallSeconds, packets / 10,
-                packets, bench::Verdict(flat));
+                static_cast<double>(onPacket.packets) / onPacket.wallSeconds, packets / 10, packets,
+                bench::Verdict(flat));
     return 0;
 }

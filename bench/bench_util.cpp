@@ -285,6 +285,29 @@ std::optional<double> LinuxProcess::CpuMillis() const {
     return static_cast<double>(*utime + *stime) * 10.0;
 }
 
+std::optional<double> LinuxProcess::SchedMillis() const {
+    const std::wstring tasks = L"Z:\\proc\\" + std::to_wstring(pid) + L"\\task\\";
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((tasks + L"*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) {
+        return std::nullopt;
+    }
+    unsigned long long nanos = 0;
+    bool any = false;
+    do {
+        if (found.cFileName[0] < L'0' || found.cFileName[0] > L'9') {
+            continue;
+        }
+        const std::string stat = ReadWholeFile(tasks + found.cFileName + L"\\schedstat");
+        if (!stat.empty()) {
+            nanos += std::strtoull(stat.c_str(), nullptr, 10);
+            any = true;
+        }
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    return any ? std::optional<double>(static_cast<double>(nanos) / 1e6) : std::nullopt;
+}
+
 std::optional<long long> LinuxProcess::StatusKb(const char* field) const {
     return KbLine(ReadProcFile(pid, "status"), field);
 }

@@ -92,8 +92,11 @@ std::optional<double> CpuMillisOf(HANDLE process);
 // command name (the exe name Wine gives it) and the Wine prefix of this process.
 struct LinuxProcess {
     long pid = 0;
-    // utime + stime from /proc/<pid>/stat, in milliseconds.
+    // utime + stime from /proc/<pid>/stat, in milliseconds (10 ms ticks).
     std::optional<double> CpuMillis() const;
+    // Time on a CPU of every current thread, from /proc/<pid>/task/*/schedstat (nanosecond
+    // counters), in milliseconds.
+    std::optional<double> SchedMillis() const;
     // "VmRSS", "RssAnon", ... from /proc/<pid>/status, and "Private_Clean", "Private_Dirty"
     // from smaps_rollup; kB, nullopt when the line is missing.
     std::optional<long long> StatusKb(const char* field) const;
