@@ -141,8 +141,11 @@ int main(int argc, char**) {
     std::printf("  tapdeck, CreateProcess -> mode LED on: %.1f ms (%s)\n", led / 1000,
                 spread(tapdeckLed).c_str());
     const double ratio = led / entry;
+    std::printf("tapdeck to mode on / user32+ole32 program to COM up = %.2f (how much of the "
+                "start is tapdeck's own)\n",
+                led / bench::Median(comUp));
     std::printf("RESULT start: tapdeck to mode on / empty program to WinMain = %.2f (target <= "
-                "1.5) %s; against the empty program's whole run %.2f\n",
-                ratio, bench::Verdict(ratio <= 1.5), led / bench::Median(emptyExit));
+                "1.5) %s; %.1f ms against %.1f ms\n",
+                ratio, bench::Verdict(ratio <= 1.5), led / 1000, entry / 1000);
     return 0;
 }
