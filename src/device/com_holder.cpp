@@ -40,14 +40,17 @@ bool ComThreadInit(ComKind kind) {
     return true;
 }
 
+namespace {
+constexpr DWORD AnyServer = CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER;
+}
+
 IUnknown* CreateByProgId(const wchar_t* progId, REFIID iid) {
     CLSID clsid;
     if (FAILED(CLSIDFromProgID(progId, &clsid))) {
         return nullptr;
     }
     void* object = nullptr;
-    const DWORD context = CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER;
-    if (FAILED(CoCreateInstance(clsid, nullptr, context, iid, &object))) {
+    if (FAILED(CoCreateInstance(clsid, nullptr, AnyServer, iid, &object))) {
         return nullptr;
     }
     return static_cast<IUnknown*>(object);
@@ -56,4 +59,21 @@ IUnknown* CreateByProgId(const wchar_t* progId, REFIID iid) {
 PacketHolder::PacketHolder() {
     ComThreadInit(ComKind::DevicePacket);
     ptr = static_cast<DevicePacket*>(CreateByProgId(ProgIdDevicePacket, IID_DevicePacket));
+}
+
+PacketHolder::PacketHolder(IClassFactory* factory) {
+    ComThreadInit(ComKind::DevicePacket);
+    void* object = nullptr;
+    if (factory && SUCCEEDED(factory->CreateInstance(nullptr, IID_DevicePacket, &object))) {
+        ptr = static_cast<DevicePacket*>(object);
+    }
+}
+
+ClassFactoryHolder::ClassFactoryHolder(const wchar_t* progId) {
+    CLSID clsid;
+    void* factory = nullptr;
+    if (SUCCEEDED(CLSIDFromProgID(progId, &clsid)) &&
+        SUCCEEDED(CoGetClassObject(clsid, AnyServer, nullptr, IID_IClassFactory, &factory))) {
+        ptr = static_cast<IClassFactory*>(factory);
+    }
 }

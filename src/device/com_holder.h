@@ -75,10 +75,47 @@ public:
 using DeviceApiHolder = ComHolder<DeviceApi, ComKind::DeviceApi>;
 using PointingDeviceHolder = ComHolder<PointingDevice, ComKind::PointingDevice>;
 
+// Owns a class factory of the library. Move-only.
+class ClassFactoryHolder {
+public:
+    ClassFactoryHolder() = default;
+    // The factory of the class behind `progId` (in-process, local or remote server); empty
+    // when there is none.
+    explicit ClassFactoryHolder(const wchar_t* progId);
+    ~ClassFactoryHolder() { Reset(); }
+    ClassFactoryHolder(const ClassFactoryHolder&) = delete;
+    ClassFactoryHolder& operator=(const ClassFactoryHolder&) = delete;
+    ClassFactoryHolder(ClassFactoryHolder&& other) noexcept
+        : ptr(std::exchange(other.ptr, nullptr)) {}
+    ClassFactoryHolder& operator=(ClassFactoryHolder&& other) noexcept {
+        if (this != &other) {
+            Reset();
+            ptr = std::exchange(other.ptr, nullptr);
+        }
+        return *this;
+    }
+
+    IClassFactory* Get() const { return ptr; }
+    explicit operator bool() const { return ptr != nullptr; }
+    void Reset() {
+        if (ptr) {
+            std::exchange(ptr, nullptr)->Release();
+        }
+    }
+
+private:
+    IClassFactory* ptr = nullptr;
+};
+
 // The same for DevicePacket, without the virtual Reserved: a bare owning pointer.
 class PacketHolder {
 public:
+    // Made by ProgID.
     PacketHolder();
+    // Made by a factory of the packet class that the caller keeps: no registry look-up, which
+    // matters for a packet made on every touchpad report. An empty factory gives an empty
+    // holder.
+    explicit PacketHolder(IClassFactory* factory);
     ~PacketHolder() { Reset(); }
     PacketHolder(const PacketHolder&) = delete;
     PacketHolder& operator=(const PacketHolder&) = delete;

@@ -15,6 +15,7 @@ PadApp::~PadApp() {
     strips.clear();
     buttons.clear();
     previousPacket.Reset();
+    packetFactory.Reset();
     // Releasing the device stops the library's delivery; a packet that slips in meanwhile sees
     // `closing` and returns at once.
     device.Reset();

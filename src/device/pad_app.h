@@ -94,6 +94,9 @@ public:
     PointingDeviceHolder device;
     // Copy of the packet the previous OnPacket call handled; packet thread only.
     PacketHolder previousPacket;
+    // Makes the packet of each OnPacket call; got on the packet thread at its first packet and
+    // used there only, released with PadApp.
+    ClassFactoryHolder packetFactory;
     LONG deviceHandle = -1;
     std::vector<std::unique_ptr<Zone>> buttons;
     std::vector<std::unique_ptr<Zone>> strips;

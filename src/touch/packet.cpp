@@ -49,7 +49,11 @@ LONG STDMETHODCALLTYPE PadApp::OnPacket(LONG) {
     if (closing.load() || !modeOn.load(std::memory_order_acquire)) {
         return 0;
     }
-    PacketHolder packet;
+    ComThreadInit(ComKind::DevicePacket);
+    if (!packetFactory) {
+        packetFactory = ClassFactoryHolder(ProgIdDevicePacket);
+    }
+    PacketHolder packet(packetFactory.Get());
     if (!packet || !previousPacket || !device) {
         return 0; // nothing to read the packet into or compare it with: skip it
     }
