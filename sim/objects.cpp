@@ -13,6 +13,14 @@
 
 namespace {
 
+// A scripted slow operation: it returns only after its delay (any delivery it starts runs on).
+void TakeTime(const Scenario& script, SimOp op) {
+    const LONG ms = script.delayMs[static_cast<int>(op)];
+    if (ms > 0) {
+        Sleep(static_cast<DWORD>(ms));
+    }
+}
+
 // Private interface through which the library recognises its own packets.
 constexpr IID IID_VelSimPacketImpl = {
     0x5e0b7a61, 0x3c2d, 0x4f8e, {0x9a, 0x41, 0x6d, 0x12, 0xc8, 0x77, 0x0b, 0x10}};
@@ -113,6 +121,7 @@ public:
         if (session->Journaling()) {
             JournalLine(*session, "Prepare").Num("status", status).Write();
         }
+        TakeTime(Script(), SimOp::Prepare);
         return status;
     }
     LONG STDMETHODCALLTYPE LocateDevice(LONG selectorA, LONG selectorB, LONG* handle) override {
@@ -130,6 +139,7 @@ public:
                 .Num("status", status)
                 .Write();
         }
+        TakeTime(Script(), SimOp::LocateDevice);
         return status;
     }
     LONG STDMETHODCALLTYPE ReservedA() override { return Reserved("ReservedA"); }
@@ -370,6 +380,7 @@ public:
         if (status == 0 && !Script().deliverAfterSink) {
             StartDelivery();
         }
+        TakeTime(Script(), SimOp::Claim);
         return status;
     }
     LONG STDMETHODCALLTYPE Unclaim() override {
@@ -392,6 +403,7 @@ public:
         if (session->Journaling()) {
             JournalLine(*session, "Attach").Num("handle", handle).Num("status", status).Write();
         }
+        TakeTime(Script(), SimOp::Attach);
         return status;
     }
     LONG STDMETHODCALLTYPE ReservedD() override { return Reserved("ReservedD"); }
@@ -455,6 +467,7 @@ private:
         if (start) {
             StartDelivery();
         }
+        TakeTime(Script(), SimOp::SetPacketSink);
         return status;
     }
 

@@ -72,6 +72,7 @@ bool ParseNumber(std::string_view text, LONG& value) {
 struct Seen {
     bool once[7] = {};
     bool status[SimOpCount] = {};
+    bool delay[SimOpCount] = {};
 };
 
 // Parses one line's words into the scenario; each function returns an error message, empty when
@@ -90,7 +91,10 @@ public:
             return Property();
         }
         if (d == "status") {
-            return Status();
+            return PerOperation(seen.status, s.status);
+        }
+        if (d == "delay") {
+            return PerOperation(seen.delay, s.delayMs);
         }
         if (d == "create") {
             return Create();
@@ -178,7 +182,8 @@ private:
         return {};
     }
 
-    std::string Status() {
+    // `status OP N` and `delay OP N`: one number for one of the checked operations.
+    std::string PerOperation(bool (&given)[SimOpCount], LONG (&values)[SimOpCount]) {
         if (auto e = Count(2); !e.empty()) {
             return e;
         }
@@ -186,11 +191,14 @@ private:
             if (w[1] != SimOpNames[i]) {
                 continue;
             }
-            if (seen.status[i]) {
-                return "status of '" + std::string(w[1]) + "' given twice";
+            if (given[i]) {
+                return std::string(w[0]) + " of '" + std::string(w[1]) + "' given twice";
             }
-            seen.status[i] = true;
-            return Number(w[2], s.status[i]);
+            given[i] = true;
+            if (auto e = Number(w[2], values[i]); !e.empty()) {
+                return e;
+            }
+            return w[0] == "delay" && values[i] < 0 ? "a delay cannot be negative" : "";
         }
         return "unknown operation '" + std::string(w[1]) + "'";
     }

@@ -61,6 +61,8 @@ struct Scenario {
     LONG edges[4] = {1000, 1000, 7000, 5800};
     std::vector<SimDeviceProperty> properties;
     LONG status[SimOpCount] = {};
+    // Milliseconds each operation takes before it returns (after any delivery it starts).
+    LONG delayMs[SimOpCount] = {};
     SimCreateRule create[SimObjectCount] = {};
     bool deliverAfterSink = false;
     // Packets per second; 0 delivers as fast as the sink takes them.

@@ -1,6 +1,7 @@
 #include "app/pad_window.h"
 
 #include "device/pad_app.h"
+#include "device/unique_handle.h"
 
 namespace {
 
@@ -9,25 +10,15 @@ PadApp* AppOf(HWND window) {
     return reinterpret_cast<PadApp*>(GetWindowLongPtrA(window, GWLP_USERDATA));
 }
 
-// Closes the handle when the process's run ends.
-class UniqueHandle {
-public:
-    explicit UniqueHandle(HANDLE h) : handle(h) {}
-    ~UniqueHandle() {
-        if (handle) {
-            CloseHandle(handle);
-        }
-    }
-    UniqueHandle(const UniqueHandle&) = delete;
-    UniqueHandle& operator=(const UniqueHandle&) = delete;
-
-private:
-    HANDLE handle;
-};
-
 } // namespace
 
 int PadApp::EnterMode() {
+    const int on = StartMode();
+    SettleMode(on ? Mode::On : Mode::Off);
+    return on;
+}
+
+int PadApp::StartMode() {
     auto failWithBeep = [] {
         MessageBeep(0xFFFFFFFF);
         return 0;
@@ -51,8 +42,8 @@ int PadApp::EnterMode() {
     if (kind != DeviceKindTouchpad) {
         return 0;
     }
-    // Packets may arrive from here on; OnPacket ignores them until the mode is on, so the
-    // bounds and zones written below are never read half-made.
+    // Packets may arrive from here on; OnPacket holds them until the mode start has ended, so
+    // the bounds and zones written below are never read half-made.
     if (device->SetPacketSink(this) != 0) {
         return failWithBeep();
     }
@@ -64,7 +55,6 @@ int PadApp::EnterMode() {
     }
     deviceHandle = handle;
     SetModeIndicator(1);
-    modeOn.store(true, std::memory_order_release);
     return 1;
 }
 

@@ -9,6 +9,7 @@ PadApp::~PadApp() {
     // Turn away packets that arrive from now on, and wait for one that is being handled: it
     // may be the packet whose button ended the mode, still finishing after LeaveMode returned.
     closing.store(true);
+    SettleMode(Mode::Off);
     while (packetCalls.load() != 0) {
         Sleep(1);
     }
@@ -23,7 +24,7 @@ PadApp::~PadApp() {
 }
 
 void PadApp::LeaveMode() {
-    modeOn.store(false, std::memory_order_release);
+    SettleMode(Mode::Off);
     ResetGesture();
     if (device) {
         device->Unclaim();
@@ -32,6 +33,20 @@ void PadApp::LeaveMode() {
     // Waits, from the packet thread, until the main thread has handled WM_CLOSE; a window that
     // is already gone makes this return at once.
     SendMessageA(padWindow.load(), WM_CLOSE, 0, 0);
+}
+
+void PadApp::SettleMode(Mode settled) {
+    mode.store(settled, std::memory_order_release);
+    SetEvent(modeSettled.Get());
+}
+
+bool PadApp::PacketsWanted() {
+    // Long enough for any mode start; a packet still waiting then is dropped.
+    constexpr DWORD ModeStartWaitMs = 2000;
+    if (mode.load(std::memory_order_acquire) == Mode::Starting) {
+        WaitForSingleObject(modeSettled.Get(), ModeStartWaitMs);
+    }
+    return !closing.load() && mode.load(std::memory_order_acquire) == Mode::On;
 }
 
 LONG PadApp::SetModeIndicator(int on) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "com_holder.h"
+#include "unique_handle.h"
 #include "velcom.h"
 
 // Notifications from the device about itself (lost, removed). Not handed to the library today.
@@ -88,8 +89,6 @@ public:
     // Performs a button's action; runs on the packet thread.
     void RunAction(const Zone* zone);
 
-    bool ModeOn() const { return modeOn.load(std::memory_order_acquire); }
-
     DeviceApiHolder api;
     PointingDeviceHolder device;
     // Copy of the packet the previous OnPacket call handled; packet thread only.
@@ -118,13 +117,24 @@ public:
     DWORD tapState = 0;
 
 private:
+    enum class Mode { Starting, On, Off };
+
+    // EnterMode's steps; 1 when the mode is on.
+    int StartMode();
+    // Ends the mode start (or the mode) and lets packets waiting for it go on.
+    void SettleMode(Mode settled);
+    // For a packet: waits while the mode is starting; true when the packet is to be handled.
+    bool PacketsWanted();
     // ResetGesture's work, for a caller that already holds gestureLock.
     void ClearGesture();
 
     mutable std::mutex gestureLock;
-    // Packets are handled only while the mode is on: set (release) as the last step of
-    // EnterMode, after the bounds and zones are complete; cleared first thing in LeaveMode.
-    std::atomic<bool> modeOn{false};
+    // Packets are handled only while the mode is on. One that comes while the mode is still
+    // starting (the library may deliver from SetPacketSink or Claim on) waits until the start
+    // has ended, so that it neither reads half-made zones nor is lost; the main thread sets the
+    // mode (release) when the start ends and when the mode is left.
+    std::atomic<Mode> mode{Mode::Starting};
+    UniqueHandle modeSettled{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
     // Lets the destructor wait out a running OnPacket and turn away later ones.
     std::atomic<int> packetCalls{0};
     std::atomic<bool> closing{false};

@@ -46,7 +46,7 @@ private:
 
 LONG STDMETHODCALLTYPE PadApp::OnPacket(LONG) {
     CallCount call(packetCalls);
-    if (closing.load() || !modeOn.load(std::memory_order_acquire)) {
+    if (!PacketsWanted()) {
         return 0;
     }
     ComThreadInit(ComKind::DevicePacket);

@@ -99,6 +99,7 @@ public:
     Tapdeck& operator=(const Tapdeck&) = delete;
 
     bool Started() const { return child.Started(); }
+    DWORD StartError() const { return child.StartError(); }
     DWORD Pid() const { return child.Id(); }
     bool Wait(DWORD ms) { return child.Wait(ms); }
     DWORD ExitCode() const { return child.ExitCode(); }

@@ -49,7 +49,7 @@ TEST(SingleInstance, CopiesStartedTogetherLeaveExactlyOneRunning) {
         for (int i = 0; i < CopiesTogether; ++i) {
             copies.push_back(
                 std::make_unique<Tapdeck>(files.scenario.Path(), files.journal.Path()));
-            ASSERT_TRUE(copies.back()->Started());
+            ASSERT_TRUE(copies.back()->Started()) << "error " << copies.back()->StartError();
         }
         // Every loser ends at once; give them all time to, then count who is left.
         WaitUntil(

@@ -47,6 +47,7 @@ TEST(ScenarioParse, EveryDirectiveIsRead) {
                          "status Attach 3\n"
                          "status SetPacketSink 4\n"
                          "status Claim 0x80004005\n"
+                         "delay Claim 40\n"
                          "create VelAPI fail\n"
                          "create VelPacket fail after 3\n"
                          "deliver after-sink\n"
@@ -69,6 +70,8 @@ TEST(ScenarioParse, EveryDirectiveIsRead) {
     EXPECT_EQ(s.status[static_cast<int>(SimOp::Attach)], 3);
     EXPECT_EQ(s.status[static_cast<int>(SimOp::SetPacketSink)], 4);
     EXPECT_EQ(s.status[static_cast<int>(SimOp::Claim)], static_cast<LONG>(E_FAIL));
+    EXPECT_EQ(s.delayMs[static_cast<int>(SimOp::Claim)], 40);
+    EXPECT_EQ(s.delayMs[static_cast<int>(SimOp::Prepare)], 0);
     EXPECT_TRUE(s.create[static_cast<int>(SimObject::VelAPI)].fail);
     EXPECT_EQ(s.create[static_cast<int>(SimObject::VelAPI)].after, 0);
     EXPECT_FALSE(s.create[static_cast<int>(SimObject::PointingDevice)].fail);
@@ -131,6 +134,9 @@ constexpr BadCase badCases[] = {
     {"status Unclaim 1", 1, "Unclaim"},
     {"status Claim", 1, "missing"},
     {"status Claim 1\nstatus Claim 2", 2, "twice"},
+    {"delay Claim 1\ndelay Claim 2", 2, "twice"},
+    {"delay Claim -5", 1, "negative"},
+    {"delay Unclaim 5", 1, "unknown operation"},
     {"create Mouse fail", 1, "Mouse"},
     {"create VelAPI", 1, "missing"},
     {"create VelAPI succeed", 1, "fail"},

@@ -76,6 +76,7 @@ ChildProcess& ChildProcess::operator=(ChildProcess&& other) noexcept {
         Close();
         process = std::exchange(other.process, nullptr);
         processId = std::exchange(other.processId, 0);
+        startError = other.startError;
         outputPath = std::move(other.outputPath);
     }
     return *this;
@@ -104,6 +105,7 @@ ChildProcess ChildProcess::Start(const std::wstring& program, const std::wstring
                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &inherit,
                                 CREATE_ALWAYS, 0, nullptr);
     if (output == INVALID_HANDLE_VALUE) {
+        child.startError = GetLastError();
         return child;
     }
     auto environment = options.environment;
@@ -118,11 +120,21 @@ ChildProcess ChildProcess::Start(const std::wstring& program, const std::wstring
     startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
     std::wstring commandLine = L"\"" + program + L"\" " + arguments;
     PROCESS_INFORMATION info = {};
-    if (CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE,
-                       CREATE_UNICODE_ENVIRONMENT, envBlock.data(), nullptr, &startup, &info)) {
-        CloseHandle(info.hThread);
-        child.process = info.hProcess;
-        child.processId = info.dwProcessId;
+    // Tried again a few times: under Wine, one of ten processes started at the same moment was
+    // once refused. A program that cannot be started at all still fails every try.
+    for (int attempt = 0; attempt < 3 && !child.process; ++attempt) {
+        if (attempt > 0) {
+            Sleep(50);
+        }
+        if (CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE,
+                           CREATE_UNICODE_ENVIRONMENT, envBlock.data(), nullptr, &startup, &info)) {
+            CloseHandle(info.hThread);
+            child.process = info.hProcess;
+            child.processId = info.dwProcessId;
+            child.startError = 0;
+        } else {
+            child.startError = GetLastError();
+        }
     }
     CloseHandle(output);
     return child;

@@ -29,6 +29,8 @@ public:
                               const Options& options);
 
     bool Started() const { return process != nullptr; }
+    // GetLastError of the failed start; 0 after a good one.
+    DWORD StartError() const { return startError; }
     DWORD Id() const { return processId; }
     // Waits for the end; false on time-out.
     bool Wait(DWORD milliseconds);
@@ -46,6 +48,7 @@ private:
 
     HANDLE process = nullptr;
     DWORD processId = 0;
+    DWORD startError = 0;
     std::wstring outputPath;
 };
 

@@ -398,7 +398,7 @@ TEST_F(PacketTest, APacketThatCannotBeMadeIsSkipped) {
     }
 }
 
-TEST_F(PacketTest, PacketsBeforeTheModeIsOnAreIgnored) {
+TEST_F(PacketTest, PacketsAroundAFailedStartAreIgnored) {
     SimScenario scenario(ScenarioText(tapOnButton8.data(), tapOnButton8.size(),
                                       "deliver after-sink\nstatus Claim 5"));
     hook.Clear();
@@ -410,6 +410,13 @@ TEST_F(PacketTest, PacketsBeforeTheModeIsOnAreIgnored) {
     }
     EXPECT_TRUE(hook.Events().empty());
     EXPECT_EQ(FindEvents(scenario.Journal(), "Packet").size(), tapOnButton8.size());
+}
+
+TEST_F(PacketTest, PacketsDuringASuccessfulStartWaitForItAndAreHandled) {
+    // Delivered from SetPacketSink on, all while the mode start is still going on.
+    const Outcome out = Run(tapOnButton8, "deliver after-sink\ndelay Claim 100");
+    EXPECT_EQ(out.keys, Keystrokes({VK_MEDIA_PLAY_PAUSE}));
+    EXPECT_EQ(out.lastX, OnButton8X);
 }
 
 TEST_F(PacketTest, LeavingFromTheMainThreadDuringAStreamEndsCleanly) {
