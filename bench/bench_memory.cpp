@@ -17,14 +17,7 @@
 
 namespace {
 
-constexpr char Cycle[] = "packet a=0x2000 x=2700 y=3000\n"
-                         "packet a=0x2000 x=2700 y=3000\n"
-                         "packet a=0x2000 x=6500 y=4000 motion=1\n"
-                         "packet a=0x2000 x=6500 y=4000 motion=-1\n"
-                         "packet b=0x100 x=6500 y=4000 motion=1\n"
-                         "packet a=0x2000 x=6500 y=4000 motion=-1\n"
-                         "packet a=0\n"
-                         "packet a=0\n";
+constexpr const char* Cycle = bench::NoOpCycle;
 constexpr long CyclesPerPass = 1000;
 constexpr long PacketsPerPass = CyclesPerPass * 8;
 

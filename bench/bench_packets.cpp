@@ -22,17 +22,8 @@
 
 namespace {
 
-// One cycle of the stream, 8 packets: finger down off every zone, still down there, sliding on
-// the strip by +1/-1 (flags A, then flags B alone), lifted twice. The motion sum never leaves
-// -1..1, so no volume step is made, and no gesture bit is set, so no tap.
-constexpr char Cycle[] = "packet a=0x2000 x=2700 y=3000\n"
-                         "packet a=0x2000 x=2700 y=3000\n"
-                         "packet a=0x2000 x=6500 y=4000 motion=1\n"
-                         "packet a=0x2000 x=6500 y=4000 motion=-1\n"
-                         "packet b=0x100 x=6500 y=4000 motion=1\n"
-                         "packet a=0x2000 x=6500 y=4000 motion=-1\n"
-                         "packet a=0\n"
-                         "packet a=0\n";
+// One cycle of the stream.
+constexpr const char* Cycle = bench::NoOpCycle;
 constexpr long CyclePackets = 8;
 
 std::string StreamScenario(long cycles, bool journalReads) {

@@ -97,35 +97,6 @@ std::string TapPackets(LONG x, LONG y, int pauseMs) {
     return out.str();
 }
 
-namespace {
-
-// The environment block of this process with `extra` set over it.
-std::wstring EnvironmentBlock(const std::vector<std::pair<std::wstring, std::wstring>>& extra) {
-    std::map<std::wstring, std::wstring> vars;
-    if (wchar_t* block = GetEnvironmentStringsW()) {
-        for (const wchar_t* p = block; *p; p += wcslen(p) + 1) {
-            std::wstring entry(p);
-            const size_t eq = entry.find(L'=', 1);
-            if (eq != std::wstring::npos) {
-                vars[entry.substr(0, eq)] = entry.substr(eq + 1);
-            }
-        }
-        FreeEnvironmentStringsW(block);
-    }
-    for (const auto& [name, value] : extra) {
-        vars[name] = value;
-    }
-    std::wstring result;
-    for (const auto& [name, value] : vars) {
-        result += name + L"=" + value;
-        result.push_back(L'\0');
-    }
-    result.push_back(L'\0');
-    return result;
-}
-
-} // namespace
-
 Started StartProgram(const std::wstring& program, const std::wstring& arguments,
                      const std::vector<std::pair<std::wstring, std::wstring>>& extra) {
     std::wstring envBlock = EnvironmentBlock(extra);

@@ -49,6 +49,18 @@ private:
 // before the first.
 std::string TapPackets(LONG x, LONG y, int pauseMs);
 
+// Eight packets that touch, slide and lift without ever making a tap, a volume step or a key:
+// finger down off every zone (twice), sliding on the strip by +1/-1 (flags A, then flags B
+// alone), lifted twice. The motion sum never leaves -1..1 and no gesture bit is set.
+inline constexpr char NoOpCycle[] = "packet a=0x2000 x=2700 y=3000\n"
+                                    "packet a=0x2000 x=2700 y=3000\n"
+                                    "packet a=0x2000 x=6500 y=4000 motion=1\n"
+                                    "packet a=0x2000 x=6500 y=4000 motion=-1\n"
+                                    "packet b=0x100 x=6500 y=4000 motion=1\n"
+                                    "packet a=0x2000 x=6500 y=4000 motion=-1\n"
+                                    "packet a=0\n"
+                                    "packet a=0\n";
+
 // Device points for the default edges 1000 1000 7000 5800 (Y as the device reports it).
 inline constexpr LONG PlayPauseX = 3500; // grid button 8
 inline constexpr LONG PlayPauseY = 2000;

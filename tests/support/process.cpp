@@ -4,10 +4,7 @@
 #include <map>
 #include <string_view>
 
-namespace {
-
-// The child's environment: the test's own, with the options' variables set over it.
-std::wstring BuildEnvironment(const std::vector<std::pair<std::wstring, std::wstring>>& extra) {
+std::wstring EnvironmentBlock(const std::vector<std::pair<std::wstring, std::wstring>>& extra) {
     std::map<std::wstring, std::wstring> vars;
     if (wchar_t* block = GetEnvironmentStringsW()) {
         for (const wchar_t* p = block; *p; p += wcslen(p) + 1) {
@@ -30,8 +27,6 @@ std::wstring BuildEnvironment(const std::vector<std::pair<std::wstring, std::wst
     result.push_back(L'\0');
     return result;
 }
-
-} // namespace
 
 std::wstring EnvironmentValue(const wchar_t* name) {
     wchar_t buffer[4096];
@@ -110,7 +105,7 @@ ChildProcess ChildProcess::Start(const std::wstring& program, const std::wstring
     }
     auto environment = options.environment;
     environment.emplace_back(L"WINEDEBUG", options.traceBeeps ? L"+pid,+relay" : L"-all");
-    std::wstring envBlock = BuildEnvironment(environment);
+    std::wstring envBlock = EnvironmentBlock(environment);
 
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;

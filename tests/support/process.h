@@ -52,6 +52,10 @@ private:
     std::wstring outputPath;
 };
 
+// A Unicode environment block for CreateProcess: this process's environment with `extra`
+// (name, value) set over it.
+std::wstring EnvironmentBlock(const std::vector<std::pair<std::wstring, std::wstring>>& extra);
+
 // Environment variable of the test process, or empty.
 std::wstring EnvironmentValue(const wchar_t* name);
 
