@@ -49,8 +49,8 @@ LONG STDMETHODCALLTYPE PadApp::OnPacket(LONG) {
     if (!PacketsWanted()) {
         return 0;
     }
-    ComThreadInit(ComKind::DevicePacket);
     if (!packetFactory) {
+        ComThreadInit(ComKind::DevicePacket);
         packetFactory = ClassFactoryHolder(ProgIdDevicePacket);
     }
     PacketHolder packet(packetFactory.Get());

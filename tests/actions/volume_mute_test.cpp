@@ -25,6 +25,18 @@ protected:
         }
     }
 
+    // The player at `forward` has the foreground; with -1, none has it and all were left alone.
+    void ExpectBroughtForward(int forward, const std::vector<bool>& wasMinimized) {
+        if (forward >= 0) {
+            EXPECT_EQ(GetForegroundWindow(), players[forward]->Handle());
+            return;
+        }
+        for (const auto& p : players) {
+            EXPECT_NE(GetForegroundWindow(), p->Handle());
+        }
+        ExpectPlayersUntouched(wasMinimized);
+    }
+
     std::vector<bool> MinimizedNow() const {
         std::vector<bool> states;
         for (const auto& p : players) {
@@ -82,14 +94,7 @@ TEST_F(VolumeMuteTest, VolumeStepSendsOneShortcutToAUsablePlayerOrThreeSystemStr
         PadApp::VolumeStep(c.sum);
 
         ExpectKeys(hook, c.keys);
-        if (c.forward >= 0) {
-            EXPECT_EQ(GetForegroundWindow(), players[c.forward]->Handle());
-        } else {
-            for (const auto& p : players) {
-                EXPECT_NE(GetForegroundWindow(), p->Handle());
-            }
-            ExpectPlayersUntouched(wasMinimized);
-        }
+        ExpectBroughtForward(c.forward, wasMinimized);
     }
 }
 
@@ -123,14 +128,7 @@ TEST_F(VolumeMuteTest, ToggleMuteSendsThePlayersShortcutOrTheSystemMuteKey) {
         PadApp::ToggleMute();
 
         ExpectKeys(hook, c.keys);
-        if (c.forward >= 0) {
-            EXPECT_EQ(GetForegroundWindow(), players[c.forward]->Handle());
-        } else {
-            for (const auto& p : players) {
-                EXPECT_NE(GetForegroundWindow(), p->Handle());
-            }
-            ExpectPlayersUntouched(wasMinimized);
-        }
+        ExpectBroughtForward(c.forward, wasMinimized);
     }
 }
 

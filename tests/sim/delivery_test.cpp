@@ -104,6 +104,20 @@ protected:
         SimTest::TearDown();
     }
 
+    // Starts delivery and returns once the sink's first call is running; that call goes on
+    // only when `release` is set.
+    void StartWithFirstCallHeld(Event& release) {
+        sink->during = [this, &release](size_t index) {
+            if (index == 0) {
+                firstCallEntered.Set();
+                release.Wait(5000);
+            }
+        };
+        device->SetPacketSink(sink.get());
+        device->Claim(0);
+        ASSERT_TRUE(firstCallEntered.Wait(5000));
+    }
+
     static std::string Packets(int count) {
         std::string text;
         for (int i = 0; i < count; ++i) {
@@ -115,6 +129,7 @@ protected:
     Owned<PointingDevice> device;
     Owned<DevicePacket> packet;
     std::unique_ptr<RecordingSink> sink;
+    Event firstCallEntered;
 };
 
 TEST_F(DeliveryTest, PacketsArriveInOrderOnTheLibrarysThreadWithTheirValues) {
@@ -309,18 +324,9 @@ TEST_F(DeliveryTest, UnclaimFromInsideTheSinkEndsAfterThatPacket) {
 TEST_F(DeliveryTest, UnclaimDoesNotWaitForARunningCall) {
     SimScenario scenario("rate max\nrepeat 0\npacket x=1\n");
     ASSERT_NO_FATAL_FAILURE(Open());
-    Event entered;
     Event release;
     // The sink stands for one that waits on the thread that calls Unclaim.
-    sink->during = [&](size_t index) {
-        if (index == 0) {
-            entered.Set();
-            release.Wait(5000);
-        }
-    };
-    device->SetPacketSink(sink.get());
-    device->Claim(0);
-    ASSERT_TRUE(entered.Wait(5000));
+    ASSERT_NO_FATAL_FAILURE(StartWithFirstCallHeld(release));
     device->Unclaim();
     EXPECT_EQ(sink->inside.load(), 1);
     release.Set();
@@ -332,17 +338,8 @@ TEST_F(DeliveryTest, UnclaimDoesNotWaitForARunningCall) {
 TEST_F(DeliveryTest, NullSinkReturnsOnlyAfterTheRunningCall) {
     SimScenario scenario("rate max\nrepeat 0\npacket x=1\n");
     ASSERT_NO_FATAL_FAILURE(Open());
-    Event entered;
     Event release;
-    sink->during = [&](size_t index) {
-        if (index == 0) {
-            entered.Set();
-            release.Wait(5000);
-        }
-    };
-    device->SetPacketSink(sink.get());
-    device->Claim(0);
-    ASSERT_TRUE(entered.Wait(5000));
+    ASSERT_NO_FATAL_FAILURE(StartWithFirstCallHeld(release));
     // Let the call go on for a while after SetPacketSink(null) has started waiting.
     HANDLE releaser = CreateThread(nullptr, 0, SetAfterAWhile, &release, 0, nullptr);
     ASSERT_NE(releaser, nullptr);
