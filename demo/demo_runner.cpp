@@ -28,7 +28,7 @@ std::mutex printLock;
 // Lines come from three threads; each is printed whole and at once.
 void Say(const char* format, ...) {
     std::lock_guard guard(printLock);
-    va_list args;
+    va_list args; // NOLINT(cppcoreguidelines-init-variables): va_start sets it
     va_start(args, format);
     vprintf(format, args);
     va_end(args);
@@ -104,6 +104,7 @@ private:
         if (code != HC_ACTION) {
             return CallNextHookEx(nullptr, code, wParam, lParam);
         }
+        // NOLINTNEXTLINE(performance-no-int-to-ptr): the hook's lParam is the record's address
         const auto* key = reinterpret_cast<const KBDLLHOOKSTRUCT*>(lParam);
         const char* verb = (key->flags & LLKHF_UP) ? "released" : "pressed";
         if (const char* name = KeyName(key->vkCode)) {

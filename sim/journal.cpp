@@ -152,6 +152,7 @@ std::shared_ptr<const Session> LoadSession() {
     return session;
 }
 
+// NOLINTNEXTLINE(cppcoreguidelines-pro-type-member-init): the buffer is written before it is read
 JournalLine::JournalLine(const Session& s, const char* event) : session(s) {
     AppendNumber(session.Micros());
     Append(" ");

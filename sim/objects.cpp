@@ -277,6 +277,8 @@ DWORD WINAPI DeliveryThread(void* parameter);
 class DeviceObject final : public SimObjectBase<PointingDevice, SimObject::PointingDevice> {
 public:
     using SimObjectBase::SimObjectBase;
+    DeviceObject(const DeviceObject&) = delete;
+    DeviceObject& operator=(const DeviceObject&) = delete;
 
     ~DeviceObject() override {
         Delivery* run = delivery;

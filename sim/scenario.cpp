@@ -42,7 +42,7 @@ bool ParseNumber(std::string_view text, LONG& value) {
     }
     uint64_t magnitude = 0;
     for (char c : text) {
-        unsigned digit;
+        unsigned digit = 0;
         if (c >= '0' && c <= '9') {
             digit = static_cast<unsigned>(c - '0');
         } else if (base == 16 && c >= 'a' && c <= 'f') {

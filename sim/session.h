@@ -43,6 +43,7 @@ public:
     JournalLine(const Session& session, const char* event);
     JournalLine(const JournalLine&) = delete;
     JournalLine& operator=(const JournalLine&) = delete;
+    ~JournalLine() = default;
 
     JournalLine& Num(const char* key, long long value);
     // 0x followed by eight upper-case hexadecimal digits.
@@ -57,6 +58,7 @@ private:
     void AppendNumber(long long value);
 
     const Session& session;
+    // Filled up to `length` before anything reads it, so it is left uninitialised.
     char buffer[1024];
     size_t length = 0;
 };

@@ -7,6 +7,7 @@ namespace {
 
 // The window's user data holds the PadApp; pointer-sized, so 64-bit builds keep it whole.
 PadApp* AppOf(HWND window) {
+    // NOLINTNEXTLINE(performance-no-int-to-ptr): the user data is where WM_CREATE put the pointer
     return reinterpret_cast<PadApp*>(GetWindowLongPtrA(window, GWLP_USERDATA));
 }
 
@@ -62,6 +63,7 @@ LRESULT CALLBACK PadWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
     PadApp* app = AppOf(window);
     switch (message) {
     case WM_CREATE:
+        // NOLINTNEXTLINE(performance-no-int-to-ptr): WM_CREATE's lParam is the creation record
         app = static_cast<PadApp*>(reinterpret_cast<CREATESTRUCTA*>(lParam)->lpCreateParams);
         SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(app));
         // Known before the mode starts, so a LeaveMode from any thread finds the window.
