@@ -1,14 +1,25 @@
 #!/usr/bin/env bash
-# Installs, with apt-get, what building and testing Tapdeck needs on a Debian machine and is
-# not there yet. Safe to run again: it installs nothing when all is present.
+# Installs, with apt-get, what building, testing and packaging Tapdeck needs on a Debian machine
+# and is not there yet. Safe to run again: it installs nothing when all is present.
 set -eu
 packages=(
-    cmake ninja-build git
+    cmake ninja-build git python3
     g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
-    wine wine64
+    # The 32-bit side of Wine runs the 32-bit build (and 32-bit device libraries) under WoW64.
+    wine wine64 wine32:i386
     googletest
-    clang-format
+    clang-format clang-tidy
+    # makensis for the installers; rsvg-convert renders the layout pictures in the tests.
+    nsis librsvg2-bin
 )
+sudo=
+if [ "$(id -u)" -ne 0 ]; then
+    sudo=sudo
+fi
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    echo "Adding the i386 architecture (for wine32)"
+    $sudo dpkg --add-architecture i386
+fi
 missing=()
 for p in "${packages[@]}"; do
     if ! dpkg-query -W -f='${Status}' "$p" 2> /dev/null | grep -q 'install ok installed'; then
@@ -17,10 +28,6 @@ for p in "${packages[@]}"; do
 done
 [ ${#missing[@]} -eq 0 ] && exit 0
 
-sudo=
-if [ "$(id -u)" -ne 0 ]; then
-    sudo=sudo
-fi
 echo "Installing: ${missing[*]}"
 $sudo apt-get update -qq
 DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" > /dev/null
