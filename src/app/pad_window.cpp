@@ -24,7 +24,9 @@ int PadApp::StartMode() {
         MessageBeep(0xFFFFFFFF);
         return 0;
     };
-    if (!api || !device) {
+    // A step that needs an object that could not be made fails quietly; the steps before it
+    // still run, each with its own beep.
+    if (!api) {
         return 0;
     }
     if (api->Prepare() != 0) {
@@ -34,6 +36,9 @@ int PadApp::StartMode() {
     if (api->LocateDevice(LocateSelector, LocateSelector, &handle) != 0 ||
         handle == NoDeviceHandle) {
         return failWithBeep();
+    }
+    if (!device) {
+        return 0;
     }
     if (device->Attach(handle) != 0) {
         return failWithBeep();

@@ -36,62 +36,120 @@ const std::vector<std::string> WholeModeStart = {
     "WriteProperty 0x01000292=200",
 };
 
-struct StartFailure {
-    const char* name;
-    const char* directive;
-    // How many of WholeModeStart's calls were made before the start gave up.
-    size_t callsMade;
-    bool beeps;
-    // The object that could not be created, if that is the failure.
-    const char* missingObject;
-};
-
-constexpr StartFailure StartFailures[] = {
-    {"NoApiObject", "create VelAPI fail", 0, false, "VelAPI"},
-    {"NoDeviceObject", "create PointingDevice fail", 0, false, "PointingDevice"},
-    {"PrepareFails", "status Prepare -1", 1, true, nullptr},
-    {"LocateDeviceFails", "status LocateDevice 1", 2, true, nullptr},
-    {"NoTouchpadFound", "handle -1", 2, true, nullptr},
-    {"AttachFails", "status Attach 0x80004005", 3, true, nullptr},
-    {"WrongKind", "kind 7", 4, false, nullptr},
-    {"SetPacketSinkFails", "status SetPacketSink 2", 5, true, nullptr},
-    // All four edges are read before the zero one fails the bounds.
-    {"ZeroEdge", "edges 1000 0 7000 5800", 9, true, nullptr},
-    {"ClaimFails", "status Claim -5", 10, true, nullptr},
-};
-
-class FailedModeStart : public testing::TestWithParam<StartFailure> {};
-
-TEST_P(FailedModeStart, EndsAtOnceAndLeavesTheTouchpadAsItWas) {
-    const StartFailure& failure = GetParam();
-    RunFiles files(ScenarioText().Line(failure.directive).Tap(ExitButton()));
+// Runs tapdeck.exe on a scenario with `directives` and a tap on the exit button, and checks that
+// the start gave up after the first `callsMade` calls of WholeModeStart, with one beep or none,
+// leaving nothing claimed or switched on, and that each of `missing` could not be made.
+void ExpectFailedStart(const std::string& directives, size_t callsMade, bool beeps,
+                       const std::vector<std::string>& missing) {
+    RunFiles files(ScenarioText().Line(directives).Tap(ExitButton()));
     Tapdeck app(files.scenario.Path(), files.journal.Path(), /*countBeeps=*/true);
     ASSERT_TRUE(app.Started());
     ASSERT_TRUE(app.Wait(10000)) << "still running after a failed mode start";
 
     EXPECT_EQ(app.ExitCode(), FailedStartExitCode);
-    EXPECT_EQ(app.Beeps(), failure.beeps ? 1 : 0);
+    EXPECT_EQ(app.Beeps(), beeps ? 1 : 0);
 
     const auto journal = app.Journal();
     const std::vector<std::string> expected(WholeModeStart.begin(),
-                                            WholeModeStart.begin() + failure.callsMade);
+                                            WholeModeStart.begin() + callsMade);
     EXPECT_EQ(DeviceCalls(journal), expected);
     EXPECT_FALSE(LeftClaimed(journal));
     EXPECT_TRUE(LedWrites(journal).empty());
     EXPECT_EQ(CountEvent(journal, "Packet"), 0);
     // Whatever was made is released again.
     EXPECT_EQ(CountEvent(journal, "Create"), CountEvent(journal, "Release"));
-    if (failure.missingObject) {
+    for (const auto& object : missing) {
         bool reported = false;
         for (const auto& e : journal) {
-            reported |= e.event == "CreateFailed" && e.Text("object") == failure.missingObject;
+            reported |= e.event == "CreateFailed" && e.Text("object") == object;
         }
-        EXPECT_TRUE(reported);
+        EXPECT_TRUE(reported) << object << " was made";
     }
     EXPECT_EQ(FindPadWindow(), nullptr);
 }
 
+struct StartFailure {
+    const char* name;
+    const char* directive;
+    // How many of WholeModeStart's calls were made before the start gave up.
+    size_t callsMade;
+    bool beeps;
+};
+
+constexpr StartFailure StartFailures[] = {
+    {"PrepareFails", "status Prepare -1", 1, true},
+    {"LocateDeviceFails", "status LocateDevice 1", 2, true},
+    {"NoTouchpadFound", "handle -1", 2, true},
+    {"AttachFails", "status Attach 0x80004005", 3, true},
+    {"WrongKind", "kind 7", 4, false},
+    {"SetPacketSinkFails", "status SetPacketSink 2", 5, true},
+    // All four edges are read before the zero one fails the bounds.
+    {"ZeroEdge", "edges 1000 0 7000 5800", 9, true},
+    {"ClaimFails", "status Claim -5", 10, true},
+};
+
+class FailedModeStart : public testing::TestWithParam<StartFailure> {};
+
+TEST_P(FailedModeStart, EndsAtOnceAndLeavesTheTouchpadAsItWas) {
+    const StartFailure& failure = GetParam();
+    ExpectFailedStart(failure.directive, failure.callsMade, failure.beeps, {});
+}
+
 INSTANTIATE_TEST_SUITE_P(EveryStep, FailedModeStart, testing::ValuesIn(StartFailures), RowName());
+
+// An object that could not be made fails the first step that needs it, quietly; the steps
+// before it run, each with its own beep. Prepare and LocateDevice need only the api object,
+// Attach is the first step that needs the device object.
+struct MissingObjectStart {
+    const char* name;
+    bool noApi;
+    bool noDevice;
+    bool prepareFails;
+    bool locateFails;
+    size_t callsMade;
+    bool beeps;
+};
+
+constexpr MissingObjectStart MissingObjectStarts[] = {
+    {"NoApi", true, false, false, false, 0, false},
+    {"NoApiPrepareFails", true, false, true, false, 0, false},
+    {"NoApiLocateFails", true, false, false, true, 0, false},
+    {"NoApiBothFail", true, false, true, true, 0, false},
+    {"NoDevice", false, true, false, false, 2, false},
+    {"NoDevicePrepareFails", false, true, true, false, 1, true},
+    {"NoDeviceLocateFails", false, true, false, true, 2, true},
+    {"NoDeviceBothFail", false, true, true, true, 1, true},
+    {"NoApiNoDevice", true, true, false, false, 0, false},
+    {"NoApiNoDevicePrepareFails", true, true, true, false, 0, false},
+    {"NoApiNoDeviceLocateFails", true, true, false, true, 0, false},
+    {"NoApiNoDeviceBothFail", true, true, true, true, 0, false},
+};
+
+class MissingObjectModeStart : public testing::TestWithParam<MissingObjectStart> {};
+
+TEST_P(MissingObjectModeStart, RunsTheStepsBeforeTheFirstThatNeedsIt) {
+    const MissingObjectStart& start = GetParam();
+    std::string directives = "# objects and statuses";
+    std::vector<std::string> missing;
+    if (start.noApi) {
+        directives += "\ncreate VelAPI fail";
+        missing.emplace_back("VelAPI");
+    }
+    if (start.noDevice) {
+        directives += "\ncreate PointingDevice fail";
+        missing.emplace_back("PointingDevice");
+    }
+    if (start.prepareFails) {
+        directives += "\nstatus Prepare -1";
+    }
+    if (start.locateFails) {
+        directives += "\nstatus LocateDevice 1";
+    }
+    ExpectFailedStart(directives, start.callsMade, start.beeps, missing);
+}
+
+INSTANTIATE_TEST_SUITE_P(Objects, MissingObjectModeStart, testing::ValuesIn(MissingObjectStarts),
+                         RowName());
 
 // Without a packet object the mode still starts (the start never uses one), but there is
 // nothing to read packets into: a tap on the exit button does nothing, and the mode ends only
