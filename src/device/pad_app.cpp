@@ -9,9 +9,17 @@ PadApp::~PadApp() {
     // Turn away packets that arrive from now on, and wait for one that is being handled: it
     // may be the packet whose button ended the mode, still finishing after LeaveMode returned.
     closing.store(true);
-    SettleMode(Mode::Off);
-    while (packetCalls.load() != 0) {
-        Sleep(1);
+    const Mode was = mode.exchange(Mode::Off);
+    SetEvent(modeSettled.Get());
+    WaitForPacketCalls();
+    if (was == Mode::On) {
+        // The message loop ended without the mode being left (a quit message from elsewhere, or
+        // GetMessage failing): let the touchpad go all the same.
+        ResetGesture();
+        if (device) {
+            device->Unclaim();
+        }
+        SetModeIndicator(0);
     }
     strips.clear();
     buttons.clear();
@@ -21,6 +29,17 @@ PadApp::~PadApp() {
     // `closing` and returns at once.
     device.Reset();
     api.Reset();
+}
+
+void PadApp::WaitForPacketCalls() {
+    while (packetCalls.load() != 0) {
+        // Sends to this thread still complete meanwhile: the running OnPacket may be a LeaveMode
+        // waiting in SendMessage for this thread to handle WM_CLOSE, after the loop has ended.
+        HANDLE returned = packetReturned.Get();
+        MsgWaitForMultipleObjects(1, &returned, FALSE, INFINITE, QS_SENDMESSAGE);
+        MSG message;
+        PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    }
 }
 
 void PadApp::LeaveMode() {

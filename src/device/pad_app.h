@@ -127,6 +127,9 @@ private:
     bool PacketsWanted();
     // ResetGesture's work, for a caller that already holds gestureLock.
     void ClearGesture();
+    // For the destructor: waits until no OnPacket runs, handling messages sent to this thread
+    // meanwhile (only those), so that a LeaveMode on the packet thread can finish its send.
+    void WaitForPacketCalls();
 
     mutable std::mutex gestureLock;
     // Packets are handled only while the mode is on. One that comes while the mode is still
@@ -135,7 +138,9 @@ private:
     // mode (release) when the start ends and when the mode is left.
     std::atomic<Mode> mode{Mode::Starting};
     UniqueHandle modeSettled{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
-    // Lets the destructor wait out a running OnPacket and turn away later ones.
+    // Lets the destructor wait out a running OnPacket and turn away later ones. Once `closing`
+    // is set, the call that brings the count to 0 sets `packetReturned`.
     std::atomic<int> packetCalls{0};
     std::atomic<bool> closing{false};
+    UniqueHandle packetReturned{CreateEventW(nullptr, FALSE, FALSE, nullptr)};
 };

@@ -30,22 +30,33 @@ uint32_t Magnitude(LONG v) {
 constexpr DWORD TapArmed = FlagsAFinger | FlagsAGesture;
 constexpr uint32_t StepThreshold = 25;
 
-// Counts the OnPacket calls in progress, so that PadApp's destruction can wait them out.
+// Counts the OnPacket calls in progress, so that PadApp's destruction can wait them out. The
+// last call to return once the destruction has begun wakes it. Either the destructor sees the
+// count at 0 or this sees `closing` set: both are sequentially consistent.
 class CallCount {
 public:
-    explicit CallCount(std::atomic<int>& c) : count(c) { count.fetch_add(1); }
-    ~CallCount() { count.fetch_sub(1); }
+    CallCount(std::atomic<int>& c, const std::atomic<bool>& closingFlag, HANDLE returnedEvent)
+        : count(c), closing(closingFlag), returned(returnedEvent) {
+        count.fetch_add(1);
+    }
+    ~CallCount() {
+        if (count.fetch_sub(1) == 1 && closing.load()) {
+            SetEvent(returned);
+        }
+    }
     CallCount(const CallCount&) = delete;
     CallCount& operator=(const CallCount&) = delete;
 
 private:
     std::atomic<int>& count;
+    const std::atomic<bool>& closing;
+    HANDLE returned;
 };
 
 } // namespace
 
 LONG STDMETHODCALLTYPE PadApp::OnPacket(LONG) {
-    CallCount call(packetCalls);
+    CallCount call(packetCalls, closing, packetReturned.Get());
     if (!PacketsWanted()) {
         return 0;
     }
