@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds Tapdeck and the simulated touchpad library and runs every test under Wine.
+# Builds Tapdeck and the simulated touchpad library for x64 and x86 and runs every test under
+# Wine, once for each build.
 # Under CI (CI=true) warnings are errors, the tree must follow .clang-format and clang-tidy
 # must find nothing.
 set -eu
@@ -22,9 +23,13 @@ if [ "${CI:-}" = true ]; then
     bash tools/tidy.sh
 fi
 
-echo "== build (i686, compiled and linked only)"
+echo "== build (x86)"
 cmake --preset i686 -DTAPDECK_WERROR=$werror > /dev/null
 cmake --build --preset i686
 
-echo "== tests"
+# Each build runs the whole suite in a Wine prefix of its own, with its own simulated touchpad
+# library registered in the registry view of its bitness.
+echo "== tests (x64)"
 ctest --preset default "$@"
+echo "== tests (x86, under WoW64)"
+ctest --preset i686 "$@"

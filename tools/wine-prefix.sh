@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Prepares the project's Wine prefix and keeps one wineserver alive for a test run.
+# Prepares a Wine prefix of the project and keeps one wineserver alive for a test run. The prefix
+# is a 64-bit one with the 32-bit side (WoW64), so it runs the x64 and the x86 build alike.
 #   wine-prefix.sh up PREFIX SIM_DLL    create the prefix if needed, register the simulated
 #                                       touchpad library, start a persistent wineserver
 #   wine-prefix.sh down PREFIX          stop that wineserver
@@ -13,6 +14,12 @@ up)
     dll=$3
     # A server left over from an interrupted run would keep its old settings: start afresh.
     quiet wineserver -k || true
+    # A prefix made before Wine's 32-bit side was installed cannot start programs any more
+    # ("could not load kernel32.dll"): make it anew.
+    if [ -f "$WINEPREFIX/system.reg" ] && [ ! -f "$WINEPREFIX/drive_c/windows/syswow64/kernel32.dll" ]; then
+        echo "wine-prefix: $WINEPREFIX lacks the 32-bit side; recreating it" >&2
+        rm -rf "$WINEPREFIX"
+    fi
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
         mkdir -p "$WINEPREFIX"
         DISPLAY= quiet wineboot -i
@@ -22,7 +29,12 @@ up)
     # Relay traces show only the beep, so a test can see MessageBeep being called.
     quiet wine reg add 'HKCU\Software\Wine\Debug' /v RelayInclude /d 'user32.MessageBeep' /f
     # A crashing test process ends with its exit code instead of waiting in the debugger.
-    quiet wine reg delete 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /f || true
+    # Both views: 32-bit programs read the 32-bit one.
+    for view in 32 64; do
+        quiet wine reg delete 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /f /reg:$view || true
+    done
+    # The library of the build's own bitness, registered in that bitness's view (regsvr32 runs
+    # as a 32-bit program for a 32-bit library).
     quiet wine regsvr32 /s "$(winepath -w "$dll" 2> /dev/null)"
     # The desktop and services read the settings above only when they start: let this server
     # and its desktop go, then start the run's own server and its services, here, so that they

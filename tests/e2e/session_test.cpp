@@ -3,6 +3,7 @@
 // players owned by this process, the mode LED in the journal, and the exit code.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -195,20 +196,26 @@ TEST_P(LaunchButton, SendsItsKeysThenEnds) {
 
 INSTANTIATE_TEST_SUITE_P(Buttons, LaunchButton, testing::ValuesIn(Launches), RowName());
 
-// The registry override of the pad's edges, set in the prefix for as long as it lives. It
-// removes what it created, so the prefix is left as it was found.
+// The registry view that the other build reads: a 32-bit program sees HKLM\Software through
+// WOW6432Node, a 64-bit one without it.
+constexpr REGSAM OtherBuildsView = sizeof(void*) == 8 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
+
+// The registry override of the pad's edges, set in the prefix for as long as it lives, in the
+// view this build reads (the default) or in another one. It removes what it created, so the
+// prefix is left as it was found.
 class PadBoundsOverride {
 public:
-    PadBoundsOverride(DWORD loX, DWORD loY, DWORD hiX, DWORD hiY) {
+    PadBoundsOverride(DWORD loX, DWORD loY, DWORD hiX, DWORD hiY, REGSAM registryView = 0)
+        : view(registryView) {
         HKEY parent = nullptr;
-        hadParent =
-            RegOpenKeyExA(HKEY_LOCAL_MACHINE, ParentPath, 0, KEY_READ, &parent) == ERROR_SUCCESS;
+        hadParent = RegOpenKeyExA(HKEY_LOCAL_MACHINE, ParentPath, 0, KEY_READ | view, &parent) ==
+                    ERROR_SUCCESS;
         if (parent) {
             RegCloseKey(parent);
         }
         HKEY key = nullptr;
-        if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, KeyPath, 0, nullptr, 0, KEY_WRITE, nullptr, &key,
-                            nullptr) != ERROR_SUCCESS) {
+        if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, KeyPath, 0, nullptr, 0, KEY_WRITE | view, nullptr,
+                            &key, nullptr) != ERROR_SUCCESS) {
             return;
         }
         const std::pair<const char*, DWORD> values[] = {
@@ -222,18 +229,18 @@ public:
         RegCloseKey(key);
     }
     ~PadBoundsOverride() {
-        RegDeleteKeyA(HKEY_LOCAL_MACHINE, KeyPath);
+        RegDeleteKeyExA(HKEY_LOCAL_MACHINE, KeyPath, view, 0);
         if (!hadParent) {
-            RegDeleteKeyA(HKEY_LOCAL_MACHINE, ParentPath);
+            RegDeleteKeyExA(HKEY_LOCAL_MACHINE, ParentPath, view, 0);
         }
     }
     PadBoundsOverride(const PadBoundsOverride&) = delete;
     PadBoundsOverride& operator=(const PadBoundsOverride&) = delete;
 
     bool Written() const { return written; }
-    static bool Present() {
+    static bool Present(REGSAM view = 0) {
         HKEY key = nullptr;
-        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, KeyPath, 0, KEY_READ, &key) != ERROR_SUCCESS) {
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, KeyPath, 0, KEY_READ | view, &key) != ERROR_SUCCESS) {
             return false;
         }
         RegCloseKey(key);
@@ -243,6 +250,7 @@ public:
 private:
     static constexpr char ParentPath[] = "Software\\Velmora";
     static constexpr char KeyPath[] = "Software\\Velmora\\TwinpadApp";
+    REGSAM view;
     bool hadParent = false;
     bool written = false;
 };
@@ -285,6 +293,19 @@ TEST_F(RegistryOverride, MovesTheButtons) {
     hook.Clear();
     Run();
     ExpectKeys(hook, {});
+}
+
+// The x64 and the x86 build each read the override in their own registry view: one written for
+// the other build is not seen, and the edges come from the touchpad.
+TEST_F(RegistryOverride, InTheOtherBuildsViewIsNotRead) {
+    ASSERT_FALSE(PadBoundsOverride::Present(OtherBuildsView)) << "the prefix has an override";
+    PadBoundsOverride bounds(2000, 2000, 8000, 6800, OtherBuildsView);
+    ASSERT_TRUE(bounds.Written());
+    ASSERT_FALSE(PadBoundsOverride::Present()) << "the views are not separate";
+    const auto journal = Run();
+    ExpectKeys(hook, {});
+    const auto calls = DeviceCalls(journal);
+    EXPECT_NE(std::find(calls.begin(), calls.end(), "ReadProperty 0x10000115"), calls.end());
 }
 
 } // namespace
