@@ -2,11 +2,14 @@
 // session and tells, line by line as it happens, what the desktop received from it: keys,
 // commands to a media player window, and the touchpad's mode light.
 //
-//   tapdeck_demo.exe [TAPDECK_EXE [SCENARIO]]
+//   tapdeck_demo.exe [--pause] [TAPDECK_EXE [SCENARIO]]
 //
-// By default tapdeck.exe is taken from the build tree (..\src beside this program's folder)
-// and the scenario from demo.scenario beside this program. The hook and the player window
-// here are small copies of the test suite's, so that the demo needs nothing of GoogleTest.
+// By default tapdeck.exe is the one beside this program (as installed), else the build tree's
+// (..\src beside this program's folder), and the scenario is demo.scenario beside this program.
+// The journal goes to a temporary file, or to VELSIM_JOURNAL when that is set (and is kept).
+// --pause waits for Enter at the end, so that a console opened for the demo stays readable. The
+// hook and the player window here are small copies of the test suite's, so that the demo needs
+// nothing of GoogleTest.
 #include <windows.h>
 #include <shellapi.h>
 
@@ -270,25 +273,51 @@ std::wstring OwnFolder() {
     return folder.substr(0, folder.find_last_of(L"\\/"));
 }
 
+bool FileExists(const std::wstring& path) {
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// Waits for Enter when asked to, so that a console window opened for the demo stays open.
+int End(int code, bool pause) {
+    if (pause) {
+        Say("\nPress Enter to close this window.");
+        getchar();
+    }
+    return code;
+}
+
 } // namespace
 
 int main() {
-    std::wstring tapdeckExe = OwnFolder() + L"\\..\\src\\tapdeck.exe";
+    std::wstring tapdeckExe = OwnFolder() + L"\\tapdeck.exe";
+    if (!FileExists(tapdeckExe)) {
+        tapdeckExe = OwnFolder() + L"\\..\\src\\tapdeck.exe";
+    }
     std::wstring scenario = OwnFolder() + L"\\demo.scenario";
+    bool pause = false;
     int argc = 0;
     if (wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc)) {
-        if (argc > 1) {
-            tapdeckExe = argv[1];
+        int first = 1;
+        if (argc > 1 && std::wstring(argv[1]) == L"--pause") {
+            pause = true;
+            first = 2;
         }
-        if (argc > 2) {
-            scenario = argv[2];
+        if (argc > first) {
+            tapdeckExe = argv[first];
+        }
+        if (argc > first + 1) {
+            scenario = argv[first + 1];
         }
         LocalFree(argv);
     }
-    wchar_t tempFolder[MAX_PATH];
-    wchar_t journal[MAX_PATH];
-    GetTempPathW(MAX_PATH, tempFolder);
-    GetTempFileNameW(tempFolder, L"tdj", 0, journal);
+    wchar_t journal[MAX_PATH] = {};
+    const DWORD journalLength = GetEnvironmentVariableW(L"VELSIM_JOURNAL", journal, MAX_PATH);
+    const bool keepJournal = journalLength > 0 && journalLength < MAX_PATH;
+    if (!keepJournal) {
+        wchar_t tempFolder[MAX_PATH];
+        GetTempPathW(MAX_PATH, tempFolder);
+        GetTempFileNameW(tempFolder, L"tdj", 0, journal);
+    }
     // tapdeck.exe inherits these and hands them to the simulated touchpad library.
     SetEnvironmentVariableW(L"VELSIM_SCENARIO", scenario.c_str());
     SetEnvironmentVariableW(L"VELSIM_JOURNAL", journal);
@@ -309,8 +338,10 @@ int main() {
     if (!CreateProcessW(tapdeckExe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
                         nullptr, &startup, &info)) {
         Say("Could not start %ls (error %lu).", tapdeckExe.c_str(), GetLastError());
-        DeleteFileW(journal);
-        return 2;
+        if (!keepJournal) {
+            DeleteFileW(journal);
+        }
+        return End(2, pause);
     }
     CloseHandle(info.hThread);
     DWORD waited = WAIT_TIMEOUT;
@@ -329,6 +360,8 @@ int main() {
     GetExitCodeProcess(info.hProcess, &exitCode);
     CloseHandle(info.hProcess);
     Say("Tapdeck exited with code %ld", static_cast<long>(exitCode));
-    DeleteFileW(journal);
-    return exitCode == 0 ? 0 : 1;
+    if (!keepJournal) {
+        DeleteFileW(journal);
+    }
+    return End(exitCode == 0 ? 0 : 1, pause);
 }

@@ -1,17 +1,18 @@
 #!/usr/bin/env bash
 # Prepares a Wine prefix of the project and keeps one wineserver alive for a test run. The prefix
 # is a 64-bit one with the 32-bit side (WoW64), so it runs the x64 and the x86 build alike.
-#   wine-prefix.sh up PREFIX SIM_DLL    create the prefix if needed, register the simulated
-#                                       touchpad library, start a persistent wineserver
+#   wine-prefix.sh up PREFIX [SIM_DLL]  create the prefix if needed, register the simulated
+#                                       touchpad library (if given), start a persistent wineserver
 #   wine-prefix.sh down PREFIX          stop that wineserver
 set -eu
 cmd=$1
 export WINEPREFIX=$2
-export WINEDEBUG=-all WINEARCH=win64 WINEDLLOVERRIDES="mscoree,mshtml="
+# No Mono or Gecko downloads, and no Linux menu entries for the Windows shortcuts made inside.
+export WINEDEBUG=-all WINEARCH=win64 WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 quiet() { "$@" > /dev/null 2>&1 < /dev/null; }
 case "$cmd" in
 up)
-    dll=$3
+    dll=${3:-}
     # A server left over from an interrupted run would keep its old settings: start afresh.
     quiet wineserver -k || true
     # A prefix made before Wine's 32-bit side was installed cannot start programs any more
@@ -35,7 +36,9 @@ up)
     done
     # The library of the build's own bitness, registered in that bitness's view (regsvr32 runs
     # as a 32-bit program for a 32-bit library).
-    quiet wine regsvr32 /s "$(winepath -w "$dll" 2> /dev/null)"
+    if [ -n "$dll" ]; then
+        quiet wine regsvr32 /s "$(winepath -w "$dll" 2> /dev/null)"
+    fi
     # The desktop and services read the settings above only when they start: let this server
     # and its desktop go, then start the run's own server and its services, here, so that they
     # do not hold the first test's output open.
@@ -47,7 +50,7 @@ down)
     quiet wineserver -k || true
     ;;
 *)
-    echo "usage: $0 up PREFIX SIM_DLL | down PREFIX" >&2
+    echo "usage: $0 up PREFIX [SIM_DLL] | down PREFIX" >&2
     exit 2
     ;;
 esac

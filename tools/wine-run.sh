@@ -9,7 +9,7 @@ set -u
 : "${WINEPREFIX:?WINEPREFIX must name the project prefix}"
 export WINEPREFIX
 export WINEDEBUG="${WINEDEBUG:--all}"
-export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
+export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=;winemenubuilder.exe=d}"
 export WINEARCH=win64
 notice='wine32 is missing|multiarch|dpkg --add-architecture|apt-get install wine32'
 if [ -n "${TAPDECK_STDERR_FILE:-}" ]; then
