@@ -7,6 +7,7 @@
 #  3. a silent install of the older version with the demo, checked
 #  4. the current version installed over it, with a hotkey: an upgrade, checked; its installed
 #     tapdeck.exe runs a session on the installed simulated touchpad, its demo runs to its end
+#     hotkeys of several forms are taken, malformed ones refused
 #  5. the shipped example override, imported with regedit, is read by the installed Tapdeck
 #  6. the current version installed again without the demo takes the demo away
 #  7. a silent uninstall removes files, shortcuts, the uninstall entry and the registration,
@@ -84,6 +85,22 @@ step "upgrade to $version with the demo and the hotkey Ctrl+Alt+T"
 run "$installer" /S /DEMO /HOTKEY=Ctrl+Alt+T || fail "installer ended with $?"
 # HOTKEYF_CONTROL | HOTKEYF_ALT in the high byte, 'T' in the low one.
 check 'Installed.*' "$version" 0x0654 1
+
+step "hotkeys as the installer takes them"
+# (text, the hotkey IShellLink then reports: modifiers << 8 | virtual key; HOTKEYF_SHIFT 1,
+# HOTKEYF_CONTROL 2, HOTKEYF_ALT 4)
+for case in "alt+shift+f5 0x0574" "CTRL+9 0x0239" "Control+Alt+F24 0x0687" "ctrl+z 0x025A"; do
+    text=${case% *}
+    run "$installer" /S /DEMO "/HOTKEY=$text" || fail "installer with /HOTKEY=$text ended with $?"
+    check 'Installed.StartMenuEntry*' "$version" "${case##* }" 1
+done
+for text in T Shift+T Ctrl+Alt Ctrl+F25 Ctrl+F0 Ctrl+Alt+TT Alt+T+Ctrl; do
+    run "$installer" /S /DEMO "/HOTKEY=$text"
+    rc=$?
+    [ $rc -eq 2 ] || fail "installer with /HOTKEY=$text ended with $rc, not 2"
+done
+# A refused hotkey changes nothing: the last good one stays.
+check 'Installed.StartMenuEntry*' "$version" 0x025A 1
 
 step "the shipped example override"
 # Imported by the 64-bit regedit, as a double-click does on 64-bit Windows (plain `wine regedit`
