@@ -5,8 +5,10 @@
 //   tapdeck_demo.exe [TAPDECK_EXE [SCENARIO]]
 //
 // By default tapdeck.exe is taken from the build tree (..\src beside this program's folder)
-// and the scenario from demo.scenario beside this program. The hook and the player window
-// here are small copies of the test suite's, so that the demo needs nothing of GoogleTest.
+// and the scenario from demo.scenario beside this program. At the end the layout inspector
+// (..\inspector\tapdeck-layout.exe) tells where the buttons were and draws the session's
+// touches on a picture of the pad, demo-session.svg beside this program. The hook and the player
+// window here are small copies of the test suite's, so that the demo needs nothing of GoogleTest.
 #include <windows.h>
 #include <shellapi.h>
 
@@ -263,6 +265,49 @@ private:
     std::string pending;
 };
 
+// Runs the layout inspector on the session: its report goes to this console, its picture to
+// `picture`. The touchpad it reads is the simulated one Tapdeck used (same scenario).
+bool DrawSession(const std::wstring& layoutExe, const std::wstring& scenario,
+                 const std::wstring& picture) {
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
+    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    PROCESS_INFORMATION info = {};
+    std::wstring commandLine =
+        L"\"" + layoutExe + L"\" --touches \"" + scenario + L"\" --svg \"" + picture + L"\"";
+    if (!CreateProcessW(layoutExe.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                        nullptr, &startup, &info)) {
+        Say("Could not start %ls (error %lu).", layoutExe.c_str(), GetLastError());
+        return false;
+    }
+    CloseHandle(info.hThread);
+    WaitForSingleObject(info.hProcess, 60000);
+    DWORD exitCode = 2;
+    GetExitCodeProcess(info.hProcess, &exitCode);
+    CloseHandle(info.hProcess);
+    // 0: every zone can be hit; 1: some cannot (the report says which). 2: no picture.
+    return exitCode != 2;
+}
+
+// Under Wine, the Unix name of a Windows path, for a browser outside; empty elsewhere.
+std::string UnixPath(const std::wstring& path) {
+    using UnixName = char*(CDECL*)(const wchar_t*);
+    HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+    auto toUnix = kernel ? reinterpret_cast<UnixName>(reinterpret_cast<void*>(
+                               GetProcAddress(kernel, "wine_get_unix_file_name")))
+                         : nullptr;
+    char* name = toUnix ? toUnix(path.c_str()) : nullptr;
+    if (!name) {
+        return {};
+    }
+    std::string unixName(name);
+    HeapFree(GetProcessHeap(), 0, name);
+    return unixName;
+}
+
 std::wstring OwnFolder() {
     wchar_t path[MAX_PATH];
     const DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
@@ -329,6 +374,15 @@ int main() {
     GetExitCodeProcess(info.hProcess, &exitCode);
     CloseHandle(info.hProcess);
     Say("Tapdeck exited with code %ld", static_cast<long>(exitCode));
+
+    Say("\nWhere the buttons were, and where the finger touched, by tapdeck-layout.exe:\n");
+    const std::wstring picture = OwnFolder() + L"\\demo-session.svg";
+    if (DrawSession(OwnFolder() + L"\\..\\inspector\\tapdeck-layout.exe", scenario, picture)) {
+        const std::string unixName = UnixPath(picture);
+        const std::string where =
+            unixName.empty() ? "" : "\n  (open it in a browser: " + unixName + ")";
+        Say("\nThe picture of this session: %ls%s", picture.c_str(), where.c_str());
+    }
     DeleteFileW(journal);
     return exitCode == 0 ? 0 : 1;
 }

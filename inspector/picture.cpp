@@ -224,9 +224,15 @@ std::string ZoneElements(const Canvas& canvas, const LayoutModel& model, std::st
             labels += Text(x0 + 4, y0 + 14, "exit", attributes + " font-weight=\"bold\"");
             break;
         case ZoneKind::Grid:
-            labels += Text(x0 + 4, y0 + 14, std::to_string(zone.zone.id),
-                           attributes + " font-weight=\"bold\"");
-            labels += Text(x0 + 4, y0 + 28, ZoneDoes(zone), attributes);
+            // Labels keep to the top third of a button: the middle stays clear for its colour.
+            if (y1 - y0 >= 96) {
+                labels += Text(x0 + 4, y0 + 14, std::to_string(zone.zone.id),
+                               attributes + " font-weight=\"bold\"");
+                labels += Text(x0 + 4, y0 + 28, ZoneDoes(zone), attributes);
+            } else if (y1 - y0 >= 48) {
+                labels += Text(x0 + 4, y0 + 13, std::to_string(zone.zone.id) + " " + ZoneDoes(zone),
+                               attributes + " font-size=\"10\"");
+            }
             break;
         }
     }
