@@ -119,7 +119,7 @@ std::variant<Options, UsageError> ParseOptions(const std::vector<std::wstring>& 
                                   (svg ? "a file to write" : "a scenario file")};
             }
             (svg ? options.svgPath : options.touchesPath) = *value;
-        } else if (name.rfind(L"-", 0) == 0) {
+        } else if (!name.empty() && name[0] == L'-') {
             return UsageError{"unknown option '" + Narrow(args[i]) + "'"};
         } else {
             return UsageError{"unexpected argument '" + Narrow(args[i]) + "'"};
