@@ -248,6 +248,18 @@ std::string TapOutcome(const InspectedZone& zone) {
     return action >= BrowserHome && action <= Mail ? ", which ends Tapdeck after its key" : "";
 }
 
+// `zones`: the zone that takes a tap there first, then the other.
+void AddOverlap(LayoutModel& model, std::vector<size_t> zones, const std::vector<Area>& areas,
+                bool withStrip, std::string text) {
+    Finding finding;
+    finding.kind = FindingKind::Overlap;
+    finding.zones = std::move(zones);
+    finding.areas = areas;
+    finding.withStrip = withStrip;
+    finding.text = std::move(text);
+    model.findings.push_back(std::move(finding));
+}
+
 void OverlapFindings(LayoutModel& model) {
     // Buttons: a tap goes to the first button in the list that holds the point.
     for (size_t winner = ExitIndex; winner < ZoneCount; ++winner) {
@@ -272,14 +284,10 @@ void OverlapFindings(LayoutModel& model) {
                 continue;
             }
             const InspectedZone& first = model.zones[winner];
-            Finding finding;
-            finding.kind = FindingKind::Overlap;
-            finding.zones = {winner, loser};
-            finding.areas = areas;
-            finding.text = Capitalised(ZoneLabel(model.zones[loser])) + " and " + ZoneLabel(first) +
+            AddOverlap(model, {winner, loser}, areas, false,
+                       Capitalised(ZoneLabel(model.zones[loser])) + " and " + ZoneLabel(first) +
                            " overlap at " + AreaText(model, areas) + ": a tap there goes to " +
-                           ZoneRef(first) + ", which comes first in the button list.";
-            model.findings.push_back(std::move(finding));
+                           ZoneRef(first) + ", which comes first in the button list.");
         }
     }
     // The strip takes slides, the buttons taps: where they share points, both happen.
@@ -297,15 +305,10 @@ void OverlapFindings(LayoutModel& model) {
             continue;
         }
         const InspectedZone& button = model.zones[i];
-        Finding finding;
-        finding.kind = FindingKind::Overlap;
-        finding.zones = {i, StripIndex};
-        finding.areas = areas;
-        finding.withStrip = true;
-        finding.text = "The volume strip and " + ZoneLabel(button) + " overlap at " +
+        AddOverlap(model, {i, StripIndex}, areas, true,
+                   "The volume strip and " + ZoneLabel(button) + " overlap at " +
                        AreaText(model, areas) + ": a tap there goes to " + ZoneRef(button) +
-                       TapOutcome(button) + "; a slide there steps the volume.";
-        model.findings.push_back(std::move(finding));
+                       TapOutcome(button) + "; a slide there steps the volume.");
     }
 }
 
@@ -428,44 +431,41 @@ LayoutModel Inspect(const PadBounds& bounds) {
 
 namespace {
 
+// Words for each zone kind, in the order of ZoneKind: name, key, what it does.
+struct KindWords {
+    const char* name;
+    const char* key;
+    const char* does;
+};
+constexpr KindWords Words[] = {
+    {"volume strip", "strip", "steps the volume"},
+    {"exit button", "exit", "ends Tapdeck"},
+    {"button ", "button", nullptr}, // a grid button: with its id, its action's words
+};
+
 constexpr const char* GridActions[9] = {"browser home",   "Win+F search",     "mail",
                                         "stop",           "player show/hide", "mute",
                                         "previous track", "play or pause",    "next track"};
 
+const KindWords& WordsOf(const InspectedZone& zone) {
+    return Words[static_cast<int>(zone.kind)];
+}
+
 } // namespace
 
 std::string ZoneName(const InspectedZone& zone) {
-    switch (zone.kind) {
-    case ZoneKind::Strip:
-        return "volume strip";
-    case ZoneKind::Exit:
-        return "exit button";
-    case ZoneKind::Grid:
-        break;
-    }
-    return "button " + Num(zone.zone.id);
+    const std::string name = WordsOf(zone).name;
+    return zone.kind == ZoneKind::Grid ? name + Num(zone.zone.id) : name;
 }
 
 std::string ZoneKey(const InspectedZone& zone) {
-    switch (zone.kind) {
-    case ZoneKind::Strip:
-        return "strip";
-    case ZoneKind::Exit:
-        return "exit";
-    case ZoneKind::Grid:
-        break;
-    }
-    return "button" + Num(zone.zone.id);
+    const std::string key = WordsOf(zone).key;
+    return zone.kind == ZoneKind::Grid ? key + Num(zone.zone.id) : key;
 }
 
 std::string ZoneDoes(const InspectedZone& zone) {
-    switch (zone.kind) {
-    case ZoneKind::Strip:
-        return "steps the volume";
-    case ZoneKind::Exit:
-        return "ends Tapdeck";
-    case ZoneKind::Grid:
-        break;
+    if (zone.kind != ZoneKind::Grid) {
+        return WordsOf(zone).does;
     }
     const LONG action = zone.zone.action;
     return action >= BrowserHome && action <= NextTrack ? GridActions[action - 1] : "nothing";

@@ -147,15 +147,9 @@ Area Largest(const std::vector<Area>& areas) {
 }
 
 std::string ZoneColour(ZoneKind kind) {
-    switch (kind) {
-    case ZoneKind::Strip:
-        return StripColour;
-    case ZoneKind::Exit:
-        return ExitColour;
-    case ZoneKind::Grid:
-        break;
-    }
-    return GridColour;
+    // In the order of ZoneKind.
+    static constexpr const char* colours[] = {StripColour, ExitColour, GridColour};
+    return colours[static_cast<int>(kind)];
 }
 
 std::string SourceCaption(const BoundsOrigin& origin) {

@@ -392,18 +392,22 @@ TEST_F(LayoutInspector, GivenBoundsIgnoreTheRegistry) {
     EXPECT_EQ(Contains(run.output, "Bounds given on the command line"), "");
 }
 
+bool WriteWholeFile(const std::wstring& path, const std::string& text) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    DWORD written = 0;
+    const BOOL ok =
+        WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    CloseHandle(file);
+    return ok && written == text.size();
+}
+
 TEST_F(LayoutInspector, WritesThePictureAndReadsTheTouches) {
     const std::wstring picture = TempFilePath(L"svg");
     const std::wstring scenario = TempFilePath(L"scn");
-    {
-        HANDLE file =
-            CreateFileW(scenario.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-        ASSERT_NE(file, INVALID_HANDLE_VALUE);
-        const char text[] = "packet a=0x2000 x=1500 y=5000\npacket a=0\n";
-        DWORD written = 0;
-        WriteFile(file, text, sizeof text - 1, &written, nullptr);
-        CloseHandle(file);
-    }
+    ASSERT_TRUE(WriteWholeFile(scenario, "packet a=0x2000 x=1500 y=5000\npacket a=0\n"));
     const Result run = RunLayout(L"--bounds 1000,1000,7000,5800 --svg \"" + picture +
                                  L"\" --touches \"" + scenario + L"\"");
     EXPECT_EQ(run.exitCode, 0u);
@@ -413,15 +417,7 @@ TEST_F(LayoutInspector, WritesThePictureAndReadsTheTouches) {
     EXPECT_EQ(Contains(svg, "<rect class=\"tap\""), "");
 
     // A scenario the simulated touchpad would refuse is refused, naming its line.
-    {
-        HANDLE file =
-            CreateFileW(scenario.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-        ASSERT_NE(file, INVALID_HANDLE_VALUE);
-        const char text[] = "packet a=0\npacket q=1\n";
-        DWORD written = 0;
-        WriteFile(file, text, sizeof text - 1, &written, nullptr);
-        CloseHandle(file);
-    }
+    ASSERT_TRUE(WriteWholeFile(scenario, "packet a=0\npacket q=1\n"));
     const Result bad = RunLayout(L"--bounds 1000,1000,7000,5800 --touches \"" + scenario + L"\"");
     EXPECT_EQ(bad.exitCode, 2u);
     EXPECT_EQ(Contains(bad.output, ": line 2: unknown key 'q'"), "");
