@@ -212,6 +212,17 @@ def main():
         check(layout.json["source"]["kind"] == "given", case + ": source")
         check_zone_pixels(layout, case)
 
+    # No bounds: the JSON still parses, and says why; no picture.
+    out_path = os.path.join(args.workdir, "zero.json")
+    with open(out_path, "wb") as out, open(out_path + ".err", "wb") as err:
+        code = subprocess.run([args.wine_run, args.exe, "--json", "--bounds", "1000,0,7000,5800"],
+                              stdout=out, stderr=err, stdin=subprocess.DEVNULL,
+                              timeout=120).returncode
+    with open(out_path, "rb") as f:
+        zero = json.loads(f.read().decode("utf-8"))
+    check(code == 2 and zero["exitCode"] == 2, "zero bound: exit code %d" % code)
+    check(zero["error"]["reason"] == "zero-bound", "zero bound: %s" % zero["error"])
+
     # The dead grid: nine buttons never hit, none of them drawn.
     dead = Layout(args, "dead-grid", ["--bounds", "1612,2072,5300,3748"])
     never = [z["key"] for z in dead.json["zones"] if not z["canBeHit"]]
