@@ -7,9 +7,12 @@
 // By default tapdeck.exe is the one beside this program (as installed), else the build tree's
 // (..\src beside this program's folder), and the scenario is demo.scenario beside this program.
 // The journal goes to a temporary file, or to VELSIM_JOURNAL when that is set (and is kept).
-// --pause waits for Enter at the end, so that a console opened for the demo stays readable. The
-// hook and the player window here are small copies of the test suite's, so that the demo needs
-// nothing of GoogleTest.
+// At the end the layout inspector (tapdeck-layout.exe beside this program, else the build
+// tree's ..\inspector) tells where the buttons were and draws the session's touches on a
+// picture of the pad: demo-session.svg beside this program in the build tree, or
+// tapdeck-demo-session.svg in the temporary folder when installed. --pause waits for Enter at
+// the end, so that a console opened for the demo stays readable. The hook and the player window
+// here are small copies of the test suite's, so that the demo needs nothing of GoogleTest.
 #include <windows.h>
 #include <shellapi.h>
 
@@ -266,11 +269,60 @@ private:
     std::string pending;
 };
 
+// Runs the layout inspector on the session: its report goes to this console, its picture to
+// `picture`. The touchpad it reads is the simulated one Tapdeck used (same scenario).
+bool DrawSession(const std::wstring& layoutExe, const std::wstring& scenario,
+                 const std::wstring& picture) {
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
+    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    PROCESS_INFORMATION info = {};
+    std::wstring commandLine =
+        L"\"" + layoutExe + L"\" --touches \"" + scenario + L"\" --svg \"" + picture + L"\"";
+    if (!CreateProcessW(layoutExe.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                        nullptr, &startup, &info)) {
+        Say("Could not start %ls (error %lu).", layoutExe.c_str(), GetLastError());
+        return false;
+    }
+    CloseHandle(info.hThread);
+    WaitForSingleObject(info.hProcess, 60000);
+    DWORD exitCode = 2;
+    GetExitCodeProcess(info.hProcess, &exitCode);
+    CloseHandle(info.hProcess);
+    // 0: every zone can be hit; 1: some cannot (the report says which). 2: no picture.
+    return exitCode != 2;
+}
+
+// Under Wine, the Unix name of a Windows path, for a browser outside; empty elsewhere.
+std::string UnixPath(const std::wstring& path) {
+    using UnixName = char*(CDECL*)(const wchar_t*);
+    HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+    auto toUnix = kernel ? reinterpret_cast<UnixName>(reinterpret_cast<void*>(
+                               GetProcAddress(kernel, "wine_get_unix_file_name")))
+                         : nullptr;
+    char* name = toUnix ? toUnix(path.c_str()) : nullptr;
+    if (!name) {
+        return {};
+    }
+    std::string unixName(name);
+    HeapFree(GetProcessHeap(), 0, name);
+    return unixName;
+}
+
 std::wstring OwnFolder() {
     wchar_t path[MAX_PATH];
     const DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
     std::wstring folder(path, n);
     return folder.substr(0, folder.find_last_of(L"\\/"));
+}
+
+std::wstring TempFolder() {
+    wchar_t folder[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, folder);
+    return folder;
 }
 
 bool FileExists(const std::wstring& path) {
@@ -314,9 +366,7 @@ int main() {
     const DWORD journalLength = GetEnvironmentVariableW(L"VELSIM_JOURNAL", journal, MAX_PATH);
     const bool keepJournal = journalLength > 0 && journalLength < MAX_PATH;
     if (!keepJournal) {
-        wchar_t tempFolder[MAX_PATH];
-        GetTempPathW(MAX_PATH, tempFolder);
-        GetTempFileNameW(tempFolder, L"tdj", 0, journal);
+        GetTempFileNameW(TempFolder().c_str(), L"tdj", 0, journal);
     }
     // tapdeck.exe inherits these and hands them to the simulated touchpad library.
     SetEnvironmentVariableW(L"VELSIM_SCENARIO", scenario.c_str());
@@ -360,6 +410,21 @@ int main() {
     GetExitCodeProcess(info.hProcess, &exitCode);
     CloseHandle(info.hProcess);
     Say("Tapdeck exited with code %ld", static_cast<long>(exitCode));
+
+    Say("\nWhere the buttons were, and where the finger touched, by tapdeck-layout.exe:\n");
+    // Installed, the inspector is beside this program, whose folder is not for writing.
+    std::wstring layoutExe = OwnFolder() + L"\\tapdeck-layout.exe";
+    std::wstring picture = TempFolder() + L"tapdeck-demo-session.svg";
+    if (!FileExists(layoutExe)) {
+        layoutExe = OwnFolder() + L"\\..\\inspector\\tapdeck-layout.exe";
+        picture = OwnFolder() + L"\\demo-session.svg";
+    }
+    if (DrawSession(layoutExe, scenario, picture)) {
+        const std::string unixName = UnixPath(picture);
+        const std::string where =
+            unixName.empty() ? "" : "\n  (open it in a browser: " + unixName + ")";
+        Say("\nThe picture of this session: %ls%s", picture.c_str(), where.c_str());
+    }
     if (!keepJournal) {
         DeleteFileW(journal);
     }

@@ -1,6 +1,7 @@
 #include "app/pad_window.h"
 
 #include "device/pad_app.h"
+#include "device/touchpad_open.h"
 #include "device/unique_handle.h"
 
 namespace {
@@ -29,24 +30,12 @@ int PadApp::StartMode() {
     if (!api) {
         return 0;
     }
-    if (api->Prepare() != 0) {
+    const TouchpadOpening opening = OpenTouchpad(*api.Get(), device.Get());
+    if (opening.failedAt == OpenStep::DeviceKind || opening.failedAt == OpenStep::NoDeviceObject) {
+        return 0; // not a touchpad, or no device object to attach: quietly
+    }
+    if (opening.failedAt != OpenStep::None) {
         return failWithBeep();
-    }
-    LONG handle = NoDeviceHandle;
-    if (api->LocateDevice(LocateSelector, LocateSelector, &handle) != 0 ||
-        handle == NoDeviceHandle) {
-        return failWithBeep();
-    }
-    if (!device) {
-        return 0;
-    }
-    if (device->Attach(handle) != 0) {
-        return failWithBeep();
-    }
-    LONG kind = 0;
-    device->ReadProperty(PropDeviceKind, &kind);
-    if (kind != DeviceKindTouchpad) {
-        return 0;
     }
     // Packets may arrive from here on; OnPacket holds them until the mode start has ended, so
     // the bounds and zones written below are never read half-made.
@@ -59,7 +48,7 @@ int PadApp::StartMode() {
     if (device->Claim(0) != 0) {
         return failWithBeep();
     }
-    deviceHandle = handle;
+    deviceHandle = opening.handle;
     SetModeIndicator(1);
     return 1;
 }

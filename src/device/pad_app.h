@@ -10,6 +10,7 @@
 #include "com_holder.h"
 #include "unique_handle.h"
 #include "velcom.h"
+#include "layout/zone.h"
 
 // Notifications from the device about itself (lost, removed). Not handed to the library today.
 struct DeviceNotifySink {
@@ -17,27 +18,6 @@ struct DeviceNotifySink {
 
 protected:
     ~DeviceNotifySink() = default;
-};
-
-// A rectangle on the pad with the action a tap on it performs.
-struct Zone {
-    LONG id;
-    RECT rect;
-    LONG action;
-};
-
-// Action numbers carried by zones.
-enum PadAction : LONG {
-    ExitMode = 0,
-    BrowserHome = 1,
-    Search = 2,
-    Mail = 3,
-    MediaStop = 4,
-    PlayerWindow = 5,
-    Mute = 6,
-    PrevTrack = 7,
-    PlayPause = 8,
-    NextTrack = 9,
 };
 
 // Which media player FindPlayer found.

@@ -1,83 +1,84 @@
-#include <cstdint>
+#include "layout/pad_bounds.h"
 
 #include "device/pad_app.h"
 #include "layout/reg_key.h"
 
-namespace {
-
-// The optional override of the pad's usable area; read only, never created.
-constexpr char ConfigPath[] = "Software\\Velmora\\TwinpadApp";
-
-// Bounds used for a registry bound that is absent or unreadable.
-constexpr LONG DefaultLoX = 1612;
-constexpr LONG DefaultLoY = 2072;
-constexpr LONG DefaultHiX = 5300;
-constexpr LONG DefaultHiY = 3748;
-
-// Device units are 32-bit two's-complement and sums wrap: compute in uint32_t, where
-// wrapping is defined, and turn the result back into a signed coordinate.
-uint32_t Bits(LONG value) {
-    return static_cast<uint32_t>(value);
-}
-LONG Signed(uint32_t bits) {
-    return static_cast<LONG>(static_cast<int32_t>(bits));
+BoundsDecision DecideBounds(const BoundValues& values) {
+    BoundsDecision decision;
+    for (int i = 0; i < 4; ++i) {
+        if (values[i] == 0) {
+            decision.failure = BoundsFailure::ZeroBound;
+            decision.zeroBound = i;
+            return decision;
+        }
+    }
+    decision.bounds.rect = {values[0], values[1], values[2], values[3]};
+    decision.bounds.sizes = DeriveSizes(decision.bounds.rect);
+    return decision;
 }
 
-} // namespace
-
-int PadApp::LoadPadBounds() {
+BoundsLoad LoadBounds(LONG currentUse, const EdgeReader& readEdges) {
+    BoundsLoad load;
+    load.useUserConfig = currentUse;
     RegKey config;
-    if (config.Open(HKEY_LOCAL_MACHINE, ConfigPath, false)) {
+    load.keyOpened = config.Open(HKEY_LOCAL_MACHINE, PadConfigPath, false);
+    if (load.keyOpened) {
         // The current setting is its own default, so an absent value keeps it.
-        DWORD use = static_cast<DWORD>(useUserConfig);
+        DWORD use = static_cast<DWORD>(currentUse);
         const bool read = config.QueryDword("UseUserConfig", &use, &use, nullptr);
-        useUserConfig = static_cast<LONG>(use);
+        load.useUserConfig = static_cast<LONG>(use);
         if (!read) {
-            return 0;
+            load.source = BoundsSource::Registry;
+            load.decision.failure = BoundsFailure::UseUserConfigInvalid;
+            return load;
         }
     }
 
-    LONG left = 0;
-    LONG top = 0;
-    LONG right = 0;
-    LONG bottom = 0;
-    if (useUserConfig != 0) {
+    if (load.useUserConfig != 0) {
+        load.source = BoundsSource::Registry;
         // One scratch for the four reads: a read that returns true may have written only
         // part of it.
         DWORD scratch = 0;
-        const auto bound = [&](const char* name, LONG fallback) {
-            return config.QueryDword(name, &scratch, nullptr, nullptr) ? static_cast<LONG>(scratch)
-                                                                       : fallback;
-        };
-        left = bound("LoX", DefaultLoX);
-        top = bound("LoY", DefaultLoY);
-        right = bound("HiX", DefaultHiX);
-        bottom = bound("HiY", DefaultHiY);
+        for (int i = 0; i < 4; ++i) {
+            const bool read = config.QueryDword(BoundValueNames[i], &scratch, nullptr, nullptr);
+            load.values[i] = read ? static_cast<LONG>(scratch) : DefaultBounds[i];
+            load.defaulted[i] = !read;
+        }
     } else {
-        // A property the device does not deliver stays 0; the status is not looked at.
-        const auto property = [&](LONG id) {
-            LONG value = 0;
-            if (device) {
-                device->ReadProperty(id, &value);
-            }
-            return value;
-        };
-        left = property(PropXLo);
-        top = property(PropYLo);
-        right = property(PropXHi);
-        bottom = property(PropYHi);
+        load.source = BoundsSource::Touchpad;
+        if (!readEdges(load.values)) {
+            load.decision.failure = BoundsFailure::NoTouchpad;
+            return load;
+        }
     }
+    load.decision = DecideBounds(load.values);
+    return load;
+}
 
-    if (left == 0 || top == 0 || right == 0 || bottom == 0) {
+BoundValues ReadTouchpadEdges(PointingDevice* device) {
+    BoundValues edges = {};
+    for (int i = 0; i < 4; ++i) {
+        if (device) {
+            device->ReadProperty(EdgeProperties[i], &edges[i]);
+        }
+    }
+    return edges;
+}
+
+int PadApp::LoadPadBounds() {
+    const BoundsLoad load = LoadBounds(useUserConfig, [this](BoundValues& edges) {
+        edges = ReadTouchpadEdges(device.Get());
+        return true;
+    });
+    useUserConfig = load.useUserConfig;
+    if (load.decision.failure != BoundsFailure::None) {
         return 0;
     }
-
-    padRect = {left, top, right, bottom};
-    // The difference wraps before the signed division.
-    colWidth = Signed(Bits(right) - Bits(left)) / 6;
-    // Divided as unsigned: a pad too narrow for the grid gets a huge width, not a negative one.
-    btnWidth = Signed((Bits(right) - Bits(colWidth) - Bits(left) - 1800u) / 3u);
-    btnHeight = Signed(Bits(bottom) - Bits(top) - 1800u) / 3;
-    stripHeight = Signed(Bits(bottom) - Bits(btnHeight) - Bits(top) - 600u);
+    // padRect and the sizes change only on success.
+    padRect = load.decision.bounds.rect;
+    colWidth = load.decision.bounds.sizes.colWidth;
+    btnWidth = load.decision.bounds.sizes.btnWidth;
+    btnHeight = load.decision.bounds.sizes.btnHeight;
+    stripHeight = load.decision.bounds.sizes.stripHeight;
     return 1;
 }

@@ -1,7 +1,7 @@
 #include <new>
 
 #include "device/pad_app.h"
-#include "device/wrap32.h"
+#include "layout/geometry.h"
 
 namespace {
 
@@ -33,42 +33,17 @@ int PadApp::AddStrip(LONG id, LONG left, LONG top, LONG right, LONG bottom, LONG
 }
 
 int PadApp::LayoutZones() {
-    const LONG padLeft = padRect.left;
-    const LONG padTop = padRect.top;
-    const LONG padRight = padRect.right;
-    const LONG padBottom = padRect.bottom;
-    const LONG column = WrapSub(padRight, colWidth);
-    const LONG stripTop = WrapSub(padBottom, stripHeight);
-
-    if (!AddStrip(0, WrapAdd(column, 300), stripTop, padRight, padBottom, 0)) {
-        return 0;
-    }
-    if (!AddButton(0, WrapSub(column, 300), padTop, padRight, WrapSub(stripTop, 150), ExitMode)) {
-        return 0;
-    }
-
-    // Three rows of three, 300 in from the left and top edges, 600 apart.
-    LONG left = WrapAdd(padLeft, 300);
-    LONG top = WrapAdd(padTop, 300);
-    LONG right = WrapAdd(left, btnWidth);
-    LONG bottom = WrapAdd(top, btnHeight);
-    LONG id = 0;
-    for (int row = 0; row < 3; ++row) {
-        for (int col = 0; col < 3; ++col) {
-            ++id;
-            if (!AddButton(id, left, top, right, bottom, id)) {
-                return 0;
-            }
-            if (col < 2) {
-                left = WrapAdd(right, 600);
-                right = WrapAdd(left, btnWidth);
-            }
-        }
-        if (row < 2) {
-            left = WrapAdd(padLeft, 300);
-            top = WrapAdd(bottom, 600);
-            right = WrapAdd(left, btnWidth);
-            bottom = WrapAdd(top, btnHeight);
+    const auto zones = PlaceZones(padRect, {colWidth, btnWidth, btnHeight, stripHeight});
+    // The strip first, then the exit button and the grid buttons in order; the first add that
+    // fails ends the layout, leaving the zones added before it.
+    for (size_t i = 0; i < ZoneCount; ++i) {
+        const Zone& zone = zones[i];
+        const RECT& r = zone.rect;
+        const int added = i == StripIndex
+                              ? AddStrip(zone.id, r.left, r.top, r.right, r.bottom, zone.action)
+                              : AddButton(zone.id, r.left, r.top, r.right, r.bottom, zone.action);
+        if (!added) {
+            return 0;
         }
     }
     return 1;

@@ -40,7 +40,8 @@ constexpr char UninstallKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\U
 constexpr char OverrideKey[] = "Software\\Velmora\\TwinpadApp";
 constexpr bool Win64 = sizeof(void*) == 8;
 
-const wchar_t* const ProgramFiles[] = {L"tapdeck.exe", L"pad-area-override.reg", L"Uninstall.exe"};
+const wchar_t* const ProgramFiles[] = {L"tapdeck.exe", L"tapdeck-layout.exe",
+                                       L"pad-area-override.reg", L"Uninstall.exe"};
 const wchar_t* const DemoFiles[] = {L"velsim.dll", L"tapdeck_demo.exe", L"demo.scenario"};
 
 std::string Narrow(const std::wstring& text) {

@@ -52,7 +52,7 @@ for f in "$installer" "$zip" "$older_installer"; do
 done
 # The zip holds the same files as a full install, in one folder.
 listing=$(python3 -c 'import sys, zipfile; print(" ".join(sorted(zipfile.ZipFile(sys.argv[1]).namelist())), end=" ")' "$zip")
-expected="Tapdeck-$version-$system/demo.scenario Tapdeck-$version-$system/pad-area-override.reg Tapdeck-$version-$system/tapdeck.exe Tapdeck-$version-$system/tapdeck_demo.exe Tapdeck-$version-$system/velsim.dll "
+expected="Tapdeck-$version-$system/demo.scenario Tapdeck-$version-$system/pad-area-override.reg Tapdeck-$version-$system/tapdeck-layout.exe Tapdeck-$version-$system/tapdeck.exe Tapdeck-$version-$system/tapdeck_demo.exe Tapdeck-$version-$system/velsim.dll "
 [ "$listing" = "$expected" ] || fail "zip holds: $listing"
 
 export WINEPREFIX=$work/wineprefix
