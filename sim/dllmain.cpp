@@ -1,6 +1,8 @@
 // velsim.dll's entry points: the COM server exports and the functions for tests and benchmarks.
 #include "velsim_core.h"
 
+#include "com_server.h"
+
 #include <olectl.h>
 
 #include <string>
@@ -26,19 +28,8 @@ STDAPI DllCanUnloadNow() {
 }
 
 STDAPI DllRegisterServer() {
-    std::wstring path(MAX_PATH, L'\0');
-    for (;;) {
-        DWORD got = GetModuleFileNameW(module, path.data(), static_cast<DWORD>(path.size()));
-        if (got == 0) {
-            return SELFREG_E_CLASS;
-        }
-        if (got < path.size()) {
-            path.resize(got);
-            break;
-        }
-        path.resize(path.size() * 2);
-    }
-    return SimRegisterServer(path.c_str());
+    const std::wstring path = ModulePath(module);
+    return path.empty() ? SELFREG_E_CLASS : SimRegisterServer(path.c_str());
 }
 
 STDAPI DllUnregisterServer() {

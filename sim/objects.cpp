@@ -31,8 +31,6 @@ LONG liveObjects = 0;
 LONG createdSinceRead[SimObjectCount] = {};
 std::shared_ptr<const Session> currentSession;
 
-LONG serverLocks = 0;
-
 // Guards runningDeliveries; deliveriesIdle is woken when it falls to 0.
 SRWLOCK deliveryCountLock = SRWLOCK_INIT;
 CONDITION_VARIABLE deliveriesIdle = CONDITION_VARIABLE_INIT;
@@ -667,51 +665,6 @@ DWORD WINAPI DeliveryThread(void* parameter) {
     return 0;
 }
 
-class ClassFactory final : public IClassFactory {
-public:
-    constexpr explicit ClassFactory(SimObject o) : object(o) {}
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** ppv) override {
-        if (ppv == nullptr) {
-            return E_POINTER;
-        }
-        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IClassFactory)) {
-            *ppv = static_cast<IClassFactory*>(this);
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    // The factories are static: their counts do not matter, LockServer's do.
-    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-    ULONG STDMETHODCALLTYPE Release() override { return 1; }
-    HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** ppv) override {
-        if (ppv == nullptr) {
-            return E_POINTER;
-        }
-        *ppv = nullptr;
-        if (outer != nullptr) {
-            return CLASS_E_NOAGGREGATION;
-        }
-        return SimCreateObject(object, iid, ppv);
-    }
-    HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override {
-        if (lock) {
-            InterlockedIncrement(&serverLocks);
-        } else {
-            InterlockedDecrement(&serverLocks);
-        }
-        return S_OK;
-    }
-
-private:
-    SimObject object;
-};
-
-ClassFactory factories[SimObjectCount] = {ClassFactory(SimObject::VelAPI),
-                                          ClassFactory(SimObject::PointingDevice),
-                                          ClassFactory(SimObject::VelPacket)};
-
 } // namespace
 
 HRESULT SimCreateObject(SimObject object, REFIID iid, void** ppv) {
@@ -770,21 +723,6 @@ HRESULT SimCreateObject(SimObject object, REFIID iid, void** ppv) {
     return result;
 }
 
-HRESULT SimGetClassObject(REFCLSID clsid, REFIID iid, void** ppv) {
-    if (ppv == nullptr) {
-        return E_POINTER;
-    }
-    *ppv = nullptr;
-    const CLSID* classes[SimObjectCount] = {&CLSID_VelSimApi, &CLSID_VelSimPointingDevice,
-                                            &CLSID_VelSimPacket};
-    for (int i = 0; i < SimObjectCount; ++i) {
-        if (IsEqualCLSID(clsid, *classes[i])) {
-            return factories[i].QueryInterface(iid, ppv);
-        }
-    }
-    return CLASS_E_CLASSNOTAVAILABLE;
-}
-
 LONG SimLiveObjects() {
     AcquireSRWLockShared(&creationLock);
     LONG live = liveObjects;
@@ -796,8 +734,7 @@ HRESULT SimCanUnloadNow() {
     AcquireSRWLockShared(&deliveryCountLock);
     LONG deliveries = runningDeliveries;
     ReleaseSRWLockShared(&deliveryCountLock);
-    bool busy = SimLiveObjects() != 0 || deliveries != 0 ||
-                InterlockedCompareExchange(&serverLocks, 0, 0) != 0;
+    bool busy = SimLiveObjects() != 0 || deliveries != 0 || SimServerLocked();
     return busy ? S_FALSE : S_OK;
 }
 
