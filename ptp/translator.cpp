@@ -115,7 +115,10 @@ void Translator::OnFrame(const Frame& frame, PacketBatch& out) {
 }
 
 void Translator::Idle(uint32_t nowUs, PacketBatch& out) {
-    if (primary.active && nowUs - primary.lastUs > ContactLostMicros) {
+    // Signed: a clock that reads behind the last frame (as it may across the 2^32 wrap of
+    // the frames' clock) has not waited at all.
+    const auto waited = static_cast<int32_t>(nowUs - primary.lastUs);
+    if (primary.active && waited > static_cast<int32_t>(ContactLostMicros)) {
         // The contact's id stays among the ids down: should the pad report it again, it is
         // not taken for a new touch.
         End(false, out);
@@ -129,7 +132,6 @@ void Translator::Start(const Contact& contact, uint32_t nowUs, PacketBatch& out)
     primary.lastUs = nowUs;
     primary.originX = geometry.x.Clamp(contact.x);
     primary.originY = geometry.y.Clamp(contact.y);
-    primary.lastLogicalY = primary.originY;
     lastX = DeviceX(geometry.x, primary.originX);
     lastY = DeviceY(geometry.y, primary.originY);
     havePosition = true;
@@ -143,19 +145,21 @@ void Translator::Move(const Contact& contact, PacketBatch& out) {
     const double mmY = geometry.y.MmPerUnit();
     const double dx = static_cast<double>(int64_t{x} - primary.originX) * mmX;
     const double dy = static_cast<double>(int64_t{y} - primary.originY) * mmY;
-    if (dx * dx + dy * dy >= travelLimitSq) {
+    // The allowance keeps a distance of exactly the limit (60 units of 0.025 mm) at the limit.
+    if (dx * dx + dy * dy >= travelLimitSq - 1e-9) {
         primary.moved = true;
     }
-    // Upward is toward the pad's top edge, where the logical Y is smallest. The fraction of a
-    // unit is carried, so that a slow slide adds up as a fast one does.
-    primary.motionCarry +=
-        static_cast<double>(int64_t{primary.lastLogicalY} - y) * mmY * MotionPerMm;
-    const double whole = std::trunc(primary.motionCarry);
-    primary.motionCarry -= whole;
-    primary.lastLogicalY = y;
+    // Upward is toward the pad's top edge, where the logical Y is smallest. The motion is
+    // counted from where the contact touched down, so that the packets' motions add up to the
+    // whole slide, a slow one as a fast one; the nudge away from zero keeps a product that
+    // should be whole (6.5 + 6.5) from rounding down.
+    const double exact = static_cast<double>(int64_t{primary.originY} - y) * mmY * MotionPerMm;
+    const auto total = static_cast<int32_t>(std::trunc(exact + std::copysign(1e-6, exact)));
+    const int32_t motion = total - primary.motionTotal;
+    primary.motionTotal = total;
     lastX = DeviceX(geometry.x, x);
     lastY = DeviceY(geometry.y, y);
-    out.Add({PacketFinger, lastX, lastY, static_cast<int32_t>(whole)});
+    out.Add({PacketFinger, lastX, lastY, motion});
 }
 
 void Translator::End(bool tap, PacketBatch& out) {

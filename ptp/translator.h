@@ -107,8 +107,8 @@ private:
         bool tapped = false;
         int32_t originX = 0; // logical, clamped
         int32_t originY = 0;
-        int32_t lastLogicalY = 0;
-        double motionCarry = 0;
+        // Motion units from where it touched down to where it was last reported.
+        int32_t motionTotal = 0;
     };
 
     void Start(const Contact& contact, uint32_t nowUs, PacketBatch& out);
