@@ -540,6 +540,9 @@ HRESULT DeviceObject::Launch(PacketSink* target) {
     Delivery* run = nullptr;
     try {
         frames = maker();
+        if (!frames) {
+            return E_FAIL;
+        }
         run = new Delivery(pad, std::move(frames));
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
