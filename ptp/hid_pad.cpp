@@ -212,6 +212,7 @@ void RawInputSource::OnMessage(UINT message, WPARAM, LPARAM lParam, FrameReceive
     if (message != WM_INPUT) {
         return;
     }
+    // NOLINTNEXTLINE(performance-no-int-to-ptr): WM_INPUT's lParam is the input's handle
     const auto input = reinterpret_cast<HRAWINPUT>(lParam);
     UINT size = 0;
     if (GetRawInputData(input, RID_INPUT, nullptr, &size, sizeof(RAWINPUTHEADER)) != 0) {

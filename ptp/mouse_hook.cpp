@@ -32,6 +32,7 @@ bool IsMouseInput(WPARAM message) {
 
 LRESULT CALLBACK HookProc(int code, WPARAM wParam, LPARAM lParam) {
     if (code == HC_ACTION && threadClaim != nullptr) {
+        // NOLINTNEXTLINE(performance-no-int-to-ptr): a low-level mouse hook's lParam is its record
         const auto* event = reinterpret_cast<const MSLLHOOKSTRUCT*>(lParam);
         const bool claimed = threadClaim->load(std::memory_order_acquire);
         seenCalls.fetch_add(1, std::memory_order_relaxed);

@@ -598,10 +598,12 @@ HWND Delivery::MakeWindow(HINSTANCE instance) {
 
 LRESULT CALLBACK Delivery::WndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_NCCREATE) {
+        // NOLINTNEXTLINE(performance-no-int-to-ptr): WM_NCCREATE's lParam is the creation record
         const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lParam);
         SetWindowLongPtrW(window, GWLP_USERDATA,
                           reinterpret_cast<LONG_PTR>(create->lpCreateParams));
     }
+    // NOLINTNEXTLINE(performance-no-int-to-ptr): the user data is where WM_NCCREATE put the run
     auto* run = reinterpret_cast<Delivery*>(GetWindowLongPtrW(window, GWLP_USERDATA));
     if (run != nullptr) {
         if (message == WM_TIMER && wParam == IdleTimer) {
@@ -638,7 +640,7 @@ void Delivery::Run() {
     SetEvent(ready.Get());
 
     if (SUCCEEDED(setup)) {
-        const HANDLE stopEvent = stop.Get();
+        HANDLE stopEvent = stop.Get();
         bool running = true;
         while (running) {
             const DWORD woke = MsgWaitForMultipleObjectsEx(1, &stopEvent, INFINITE, QS_ALLINPUT,
