@@ -15,9 +15,11 @@
 #include <optional>
 #include <utility>
 
+#include "com_object.h"
 #include "com_server.h"
 #include "hid_pad.h"
 #include "mouse_hook.h"
+#include "packet_delivery.h"
 #include "recorder.h"
 #include "translator.h"
 
@@ -38,64 +40,15 @@ constexpr UINT_PTR IdleTimer = 1;
 constexpr wchar_t WindowClass[] = L"VelPtpDelivery";
 
 std::atomic<LONG> liveObjects{0};
+DeliveryCount deliveries = {SRWLOCK_INIT, CONDITION_VARIABLE_INIT, 0};
 
-// The calling thread's last error as a failure status (E_FAIL when it holds none).
-HRESULT LastError() {
-    const DWORD error = GetLastError();
-    return error == ERROR_SUCCESS ? E_FAIL : HRESULT_FROM_WIN32(error);
-}
-
-// Guards runningDeliveries; deliveriesIdle is woken when it falls to 0.
-SRWLOCK deliveryCountLock = SRWLOCK_INIT;
-CONDITION_VARIABLE deliveriesIdle = CONDITION_VARIABLE_INIT;
-LONG runningDeliveries = 0;
-
-void CountDelivery(LONG delta) {
-    AcquireSRWLockExclusive(&deliveryCountLock);
-    runningDeliveries += delta;
-    ReleaseSRWLockExclusive(&deliveryCountLock);
-    if (delta < 0) {
-        WakeAllConditionVariable(&deliveriesIdle);
-    }
-}
-
-// IUnknown for the three objects; the live count follows construction and destruction.
-template <class Interface> class PtpObjectBase : public Interface {
+// The three objects: the live count follows construction and destruction.
+template <class Interface> class PtpObjectBase : public ComObject<Interface> {
 public:
     PtpObjectBase() { liveObjects.fetch_add(1); }
     PtpObjectBase(const PtpObjectBase&) = delete;
     PtpObjectBase& operator=(const PtpObjectBase&) = delete;
-    virtual ~PtpObjectBase() { liveObjects.fetch_sub(1); }
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** ppv) override {
-        if (ppv == nullptr) {
-            return E_POINTER;
-        }
-        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, OwnIid()) ||
-            IsEqualIID(iid, PrivateIid())) {
-            AddRef();
-            *ppv = static_cast<Interface*>(this);
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override {
-        return static_cast<ULONG>(InterlockedIncrement(&refs));
-    }
-    ULONG STDMETHODCALLTYPE Release() override {
-        LONG left = InterlockedDecrement(&refs);
-        if (left == 0) {
-            delete this;
-        }
-        return static_cast<ULONG>(left);
-    }
-
-    virtual const IID& OwnIid() const = 0;
-    virtual const IID& PrivateIid() const { return OwnIid(); }
-
-private:
-    LONG refs = 1;
+    ~PtpObjectBase() override { liveObjects.fetch_sub(1); }
 };
 
 // Operations the library keeps in its slots but does not implement.
@@ -103,8 +56,6 @@ constexpr LONG NotImplemented = E_NOTIMPL;
 
 class ApiObject final : public PtpObjectBase<DeviceApi> {
 public:
-    const IID& OwnIid() const override { return IID_DeviceApi; }
-
     LONG STDMETHODCALLTYPE Prepare() override { return S_OK; }
     // The selectors are not looked at: the library knows one kind of device.
     LONG STDMETHODCALLTYPE LocateDevice(LONG, LONG, LONG* handle) override {
@@ -126,13 +77,13 @@ public:
         return S_OK;
     }
     LONG STDMETHODCALLTYPE ReservedA() override { return NotImplemented; }
+
+private:
+    bool Answers(REFIID iid) const override { return IsEqualIID(iid, IID_DeviceApi); }
 };
 
 class PacketObject final : public PtpObjectBase<DevicePacket> {
 public:
-    const IID& OwnIid() const override { return IID_DevicePacket; }
-    const IID& PrivateIid() const override { return IID_VelPtpPacketImpl; }
-
     // The packet behind a DevicePacket pointer, AddRef'd; null for a foreign object.
     static PacketObject* From(DevicePacket* packet) {
         void* own = nullptr;
@@ -183,77 +134,39 @@ public:
     LONG STDMETHODCALLTYPE ReservedB() override { return NotImplemented; }
 
 private:
+    bool Answers(REFIID iid) const override {
+        return IsEqualIID(iid, IID_DevicePacket) || IsEqualIID(iid, IID_VelPtpPacketImpl);
+    }
+
     // Before it is filled: no finger, at the low corner of the pad.
     ptp::Packet values;
 };
 
-class DeviceObject;
-
-// One run of delivery: its thread, window, frame source, translator, hook and recording. Shared
-// by the device and the thread (two references); whichever lets go last deletes it.
-class Delivery final : public FrameReceiver {
+// One run of delivery, from a claim to Unclaim: a message-only window that receives the
+// frames, the translator, the mouse hook of the claim, and the recording.
+class PadRun final : public DeliveryRun<ptp::Packet>, public FrameReceiver {
 public:
-    Delivery(const ptp::PadGeometry& pad, std::unique_ptr<FrameSource> frames)
-        : geometry(pad), translator(pad), source(std::move(frames)) {}
-    Delivery(const Delivery&) = delete;
-    Delivery& operator=(const Delivery&) = delete;
-    ~Delivery() = default;
-
-    void Release() {
-        if (InterlockedDecrement(&refs) == 0) {
-            delete this;
-        }
-    }
-    // Records the first reason to stop; no sink call starts afterwards. Any thread.
-    void Stop() {
-        AcquireSRWLockExclusive(&lock);
-        stopped = true;
-        claimed.store(false, std::memory_order_release);
-        SetEvent(stop.Get());
-        ReleaseSRWLockExclusive(&lock);
-    }
-    bool Stopped() {
-        AcquireSRWLockShared(&lock);
-        const bool s = stopped;
-        ReleaseSRWLockShared(&lock);
-        return s;
-    }
+    PadRun(const ptp::PadGeometry& pad, std::unique_ptr<FrameSource> frames)
+        : DeliveryRun(/*launcherWaits=*/true), geometry(pad), translator(pad),
+          source(std::move(frames)) {}
 
     void OnFrame(const ptp::Frame& frame) override {
         batch.Clear();
         translator.OnFrame(frame, batch);
-        Deliver();
+        DeliverBatch();
     }
+
+private:
+    void Body() override;
+    void DeliverBatch();
     void OnIdle() {
         batch.Clear();
         translator.Idle(FrameClock(), batch);
-        Deliver();
+        DeliverBatch();
     }
-    void Deliver();
-    void Run();
-
-    LONG refs = 2;
-    UniqueHandle stop{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
-    UniqueHandle ready{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
-    UniqueHandle thread;
-    DWORD threadId = 0;
-    // The thread's set-up (window, raw input, hook), written before `ready` is set.
-    HRESULT setup = E_FAIL;
-
-    // Guards the three fields below. Never held while the sink runs.
-    SRWLOCK lock = SRWLOCK_INIT;
-    PacketSink* sink = nullptr;
-    bool stopped = false;
-    // Null once the device has been destroyed from inside the sink.
-    DeviceObject* device = nullptr;
-    // What the hook reads: cleared at once when the run is told to stop.
-    std::atomic<bool> claimed{true};
-
-private:
     static LRESULT CALLBACK WndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     HWND MakeWindow(HINSTANCE instance);
 
-    // The rest is the delivery thread's own.
     ptp::PadGeometry geometry;
     ptp::Translator translator;
     std::unique_ptr<FrameSource> source;
@@ -261,49 +174,22 @@ private:
     ptp::PacketBatch batch;
 };
 
-class DeviceObject final : public PtpObjectBase<PointingDevice> {
+class DeviceObject final : public PtpObjectBase<PointingDevice>, public PacketDevice<ptp::Packet> {
 public:
-    DeviceObject() = default;
+    DeviceObject() : PacketDevice(deliveries) {}
     DeviceObject(const DeviceObject&) = delete;
     DeviceObject& operator=(const DeviceObject&) = delete;
+    ~DeviceObject() override { EndDelivery(); }
 
-    const IID& OwnIid() const override { return IID_PointingDevice; }
-    const IID& PrivateIid() const override { return IID_VelPtpDeviceImpl; }
-
-    ~DeviceObject() override {
-        Delivery* run = delivery;
-        if (run == nullptr) {
-            return;
-        }
-        run->Stop();
-        if (run->threadId == GetCurrentThreadId()) {
-            // Destroyed from inside the sink: the thread must not come back to this object.
-            AcquireSRWLockExclusive(&run->lock);
-            run->device = nullptr;
-            ReleaseSRWLockExclusive(&run->lock);
-        } else {
-            WaitForSingleObject(run->thread.Get(), INFINITE);
-        }
-        run->Release();
-    }
-
-    // On the delivery thread, around each call of the sink.
-    void BeginCallback(const ptp::Packet& packet) {
-        current = packet;
-        callbackThread.store(GetCurrentThreadId(), std::memory_order_relaxed);
-    }
-    void EndCallback() {
-        callbackThread.store(0, std::memory_order_relaxed);
-        AcquireSRWLockExclusive(&lastLock);
-        last = current;
-        ReleaseSRWLockExclusive(&lastLock);
+    bool Answers(REFIID iid) const override {
+        return IsEqualIID(iid, IID_PointingDevice) || IsEqualIID(iid, IID_VelPtpDeviceImpl);
     }
 
     void UseSource(const ptp::PadGeometry& pad, FrameSourceMaker maker) {
-        AcquireSRWLockExclusive(&stateLock);
+        AcquireSRWLockExclusive(&attachLock);
         geometry = pad;
         makeSource = std::move(maker);
-        ReleaseSRWLockExclusive(&stateLock);
+        ReleaseSRWLockExclusive(&attachLock);
     }
 
     LONG STDMETHODCALLTYPE ReadProperty(LONG id, LONG* value) override {
@@ -316,20 +202,7 @@ public:
     // Any property is kept and reads back until the device is released; the pad has no mode
     // LED, so PropModeLed is only kept.
     LONG STDMETHODCALLTYPE WriteProperty(LONG id, LONG value) override {
-        AcquireSRWLockExclusive(&stateLock);
-        size_t i = 0;
-        while (i < writtenCount && written[i].id != id) {
-            ++i;
-        }
-        LONG status = S_OK;
-        if (i < std::size(written)) {
-            written[i] = {id, value};
-            writtenCount = i == writtenCount ? i + 1 : writtenCount;
-        } else {
-            status = E_OUTOFMEMORY;
-        }
-        ReleaseSRWLockExclusive(&stateLock);
-        return status;
+        return written.Write(id, value);
     }
     LONG STDMETHODCALLTYPE ReservedA() override { return NotImplemented; }
     LONG STDMETHODCALLTYPE FillPacket(DevicePacket* packet) override {
@@ -340,41 +213,29 @@ public:
         if (own == nullptr) {
             return E_INVALIDARG;
         }
-        if (callbackThread.load(std::memory_order_relaxed) == GetCurrentThreadId()) {
-            own->Set(current);
-        } else {
-            AcquireSRWLockShared(&lastLock);
-            own->Set(last);
-            ReleaseSRWLockShared(&lastLock);
-        }
+        own->Set(PacketToFill());
         own->Release();
         return S_OK;
     }
     LONG STDMETHODCALLTYPE ReservedB() override { return NotImplemented; }
     LONG STDMETHODCALLTYPE Claim(LONG) override {
-        AcquireSRWLockExclusive(&stateLock);
+        AcquireSRWLockShared(&attachLock);
         const bool attached = static_cast<bool>(makeSource);
-        claimed = attached;
-        ReleaseSRWLockExclusive(&stateLock);
+        ReleaseSRWLockShared(&attachLock);
         if (!attached) {
             return NotAttached;
         }
+        SetClaimed(true);
+        // Returns once raw input and the hook are set up, or with why they could not be.
         const HRESULT started = StartDelivery();
         if (FAILED(started)) {
-            AcquireSRWLockExclusive(&stateLock);
-            claimed = false;
-            ReleaseSRWLockExclusive(&stateLock);
+            SetClaimed(false);
         }
         return started;
     }
     // Only tells the run to stop: the sink may be blocked on the thread that calls this.
     LONG STDMETHODCALLTYPE Unclaim() override {
-        AcquireSRWLockExclusive(&stateLock);
-        claimed = false;
-        if (delivery != nullptr) {
-            delivery->Stop();
-        }
-        ReleaseSRWLockExclusive(&stateLock);
+        SetClaimed(false);
         return S_OK;
     }
     LONG STDMETHODCALLTYPE ReservedC() override { return NotImplemented; }
@@ -402,11 +263,6 @@ public:
     LONG STDMETHODCALLTYPE ReservedE() override { return NotImplemented; }
 
 private:
-    struct Property {
-        LONG id;
-        LONG value;
-    };
-
     LONG DeviceProperty(LONG id) {
         switch (id) {
         case PropDeviceKind:
@@ -423,166 +279,41 @@ private:
             break;
         }
         LONG value = 0;
-        AcquireSRWLockShared(&stateLock);
-        for (size_t i = 0; i < writtenCount; ++i) {
-            if (written[i].id == id) {
-                value = written[i].value;
-            }
-        }
-        ReleaseSRWLockShared(&stateLock);
+        written.Read(id, value);
         return value;
     }
 
     LONG SetSink(PacketSink* newSink) {
-        AcquireSRWLockExclusive(&stateLock);
-        sink = newSink;
-        if (delivery != nullptr) {
-            // A running delivery goes on with the new sink.
-            AcquireSRWLockExclusive(&delivery->lock);
-            if (!delivery->stopped) {
-                delivery->sink = newSink;
-            }
-            ReleaseSRWLockExclusive(&delivery->lock);
-        }
-        const bool start = claimed;
-        ReleaseSRWLockExclusive(&stateLock);
-        return start ? StartDelivery() : S_OK;
+        // A running delivery goes on with the new sink; a claimed device starts one.
+        return KeepSink(newSink) ? StartDelivery() : S_OK;
     }
 
     LONG ClearSink() {
-        AcquireSRWLockExclusive(&stateLock);
-        sink = nullptr;
-        Delivery* run = delivery;
-        if (run != nullptr) {
-            InterlockedIncrement(&run->refs);
-        }
-        ReleaseSRWLockExclusive(&stateLock);
-        if (run != nullptr) {
-            run->Stop();
-            if (run->threadId != GetCurrentThreadId()) {
-                WaitForSingleObject(run->thread.Get(), INFINITE);
-            }
-            run->Release();
-        }
+        DropSink();
         return S_OK;
     }
 
-    // Starts a run unless one is going on or there is no sink. A run that was stopped but is
-    // still finishing its last call is waited for first, except from inside that call (then
-    // none starts).
-    HRESULT StartDelivery() {
-        AcquireSRWLockExclusive(&startLock);
-        AcquireSRWLockShared(&stateLock);
-        PacketSink* target = sink;
-        Delivery* old = delivery;
-        ReleaseSRWLockShared(&stateLock);
-        const bool busy =
-            old != nullptr && (!old->Stopped() || old->threadId == GetCurrentThreadId());
-        HRESULT status = S_OK;
-        if (target != nullptr && !busy) {
-            if (old != nullptr) {
-                WaitForSingleObject(old->thread.Get(), INFINITE);
-                AcquireSRWLockExclusive(&stateLock);
-                delivery = nullptr;
-                ReleaseSRWLockExclusive(&stateLock);
-                old->Release();
-            }
-            status = Launch(target);
+    DeliveryRun<ptp::Packet>* MakeRun() override {
+        AcquireSRWLockShared(&attachLock);
+        const ptp::PadGeometry pad = geometry;
+        const FrameSourceMaker maker = makeSource;
+        ReleaseSRWLockShared(&attachLock);
+        try {
+            std::unique_ptr<FrameSource> frames = maker ? maker() : nullptr;
+            return frames ? new PadRun(pad, std::move(frames)) : nullptr;
+        } catch (const std::bad_alloc&) {
+            return nullptr;
         }
-        ReleaseSRWLockExclusive(&startLock);
-        return status;
     }
 
-    HRESULT Launch(PacketSink* target);
-
-    // Serialises StartDelivery, so two threads cannot both start a run.
-    SRWLOCK startLock = SRWLOCK_INIT;
-    // Guards sink, claimed, delivery, the source and the written properties.
-    SRWLOCK stateLock = SRWLOCK_INIT;
-    PacketSink* sink = nullptr;
-    bool claimed = false;
-    Delivery* delivery = nullptr;
+    // Guards what Attach sets: a device without a source has nothing to deliver from.
+    SRWLOCK attachLock = SRWLOCK_INIT;
     ptp::PadGeometry geometry;
-    // Set by Attach; a device without it has nothing to deliver from.
     FrameSourceMaker makeSource;
-    Property written[32] = {};
-    size_t writtenCount = 0;
-
-    // The packet being delivered; used only on the delivery thread during its sink call.
-    std::atomic<DWORD> callbackThread{0};
-    ptp::Packet current;
-    // Guards the packet delivered last, which FillPacket gives outside a delivery call.
-    SRWLOCK lastLock = SRWLOCK_INIT;
-    ptp::Packet last;
+    WrittenProperties written;
 };
 
-DWORD WINAPI DeliveryThread(void* parameter) {
-    auto* run = static_cast<Delivery*>(parameter);
-    // Keeps the library loaded until this thread has left its code.
-    HMODULE self = nullptr;
-    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
-                       reinterpret_cast<LPCWSTR>(&DeliveryThread), &self);
-    run->Run();
-    run->Release();
-    CountDelivery(-1);
-    if (self != nullptr) {
-        FreeLibraryAndExitThread(self, 0);
-    }
-    return 0;
-}
-
-HRESULT DeviceObject::Launch(PacketSink* target) {
-    AcquireSRWLockShared(&stateLock);
-    const ptp::PadGeometry pad = geometry;
-    const FrameSourceMaker maker = makeSource;
-    ReleaseSRWLockShared(&stateLock);
-    std::unique_ptr<FrameSource> frames;
-    Delivery* run = nullptr;
-    try {
-        frames = maker();
-        if (!frames) {
-            return E_FAIL;
-        }
-        run = new Delivery(pad, std::move(frames));
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    }
-    if (!run->stop || !run->ready) {
-        const HRESULT failed = LastError();
-        delete run;
-        return failed;
-    }
-    run->sink = target;
-    run->device = this;
-    CountDelivery(1);
-    run->thread = UniqueHandle(
-        CreateThread(nullptr, 0, DeliveryThread, run, CREATE_SUSPENDED, &run->threadId));
-    if (!run->thread) {
-        const HRESULT failed = LastError();
-        CountDelivery(-1);
-        delete run;
-        return failed;
-    }
-    AcquireSRWLockExclusive(&stateLock);
-    delivery = run;
-    ReleaseSRWLockExclusive(&stateLock);
-    ResumeThread(run->thread.Get());
-    // Claim reports whether raw input and the hook could be set up.
-    const HANDLE waits[] = {run->ready.Get(), run->thread.Get()};
-    WaitForMultipleObjects(2, waits, FALSE, INFINITE);
-    if (WaitForSingleObject(run->ready.Get(), 0) == WAIT_OBJECT_0 && SUCCEEDED(run->setup)) {
-        return S_OK;
-    }
-    const HRESULT failed = FAILED(run->setup) ? run->setup : E_FAIL;
-    WaitForSingleObject(run->thread.Get(), INFINITE);
-    AcquireSRWLockExclusive(&stateLock);
-    delivery = nullptr;
-    ReleaseSRWLockExclusive(&stateLock);
-    run->Release();
-    return failed;
-}
-
-HWND Delivery::MakeWindow(HINSTANCE instance) {
+HWND PadRun::MakeWindow(HINSTANCE instance) {
     WNDCLASSEXW wc = {};
     wc.cbSize = sizeof wc;
     wc.lpfnWndProc = WndProc;
@@ -596,7 +327,7 @@ HWND Delivery::MakeWindow(HINSTANCE instance) {
                            this);
 }
 
-LRESULT CALLBACK Delivery::WndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT CALLBACK PadRun::WndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_NCCREATE) {
         // NOLINTNEXTLINE(performance-no-int-to-ptr): WM_NCCREATE's lParam is the creation record
         const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lParam);
@@ -604,7 +335,7 @@ LRESULT CALLBACK Delivery::WndProc(HWND window, UINT message, WPARAM wParam, LPA
                           reinterpret_cast<LONG_PTR>(create->lpCreateParams));
     }
     // NOLINTNEXTLINE(performance-no-int-to-ptr): the user data is where WM_NCCREATE put the run
-    auto* run = reinterpret_cast<Delivery*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    auto* run = reinterpret_cast<PadRun*>(GetWindowLongPtrW(window, GWLP_USERDATA));
     if (run != nullptr) {
         if (message == WM_TIMER && wParam == IdleTimer) {
             run->OnIdle();
@@ -620,27 +351,28 @@ LRESULT CALLBACK Delivery::WndProc(HWND window, UINT message, WPARAM wParam, LPA
     return DefWindowProcW(window, message, wParam, lParam);
 }
 
-void Delivery::Run() {
+void PadRun::Body() {
     HMODULE instance = nullptr;
     GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
                            GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                       reinterpret_cast<LPCWSTR>(&DeliveryThread), &instance);
+                       reinterpret_cast<LPCWSTR>(&PadRun::WndProc), &instance);
     HWND window = MakeWindow(instance);
     MouseHook hook;
+    HRESULT status = S_OK;
     if (window == nullptr || !source->Start(window)) {
-        setup = LastError();
+        status = LastErrorStatus();
     } else {
-        hook = MouseHook(&claimed);
-        setup = hook ? S_OK : LastError();
+        hook = MouseHook(&Live());
+        status = hook ? S_OK : LastErrorStatus();
     }
-    if (SUCCEEDED(setup)) {
+    if (SUCCEEDED(status)) {
         recorder.emplace(RecordPath(), geometry, ClockMicros());
         SetTimer(window, IdleTimer, IdleCheckMs, nullptr);
     }
-    SetEvent(ready.Get());
+    Ready(status);
 
-    if (SUCCEEDED(setup)) {
-        HANDLE stopEvent = stop.Get();
+    if (SUCCEEDED(status)) {
+        HANDLE stopEvent = StopEvent();
         bool running = true;
         while (running) {
             const DWORD woke = MsgWaitForMultipleObjectsEx(1, &stopEvent, INFINITE, QS_ALLINPUT,
@@ -662,7 +394,7 @@ void Delivery::Run() {
 
     hook.Reset();
     if (window != nullptr) {
-        if (SUCCEEDED(setup)) {
+        if (SUCCEEDED(status)) {
             KillTimer(window, IdleTimer);
             source->Stop();
         }
@@ -672,30 +404,18 @@ void Delivery::Run() {
         UnregisterClassW(WindowClass, instance);
     }
     recorder.reset();
+    Finish("end");
 }
 
-void Delivery::Deliver() {
+void PadRun::DeliverBatch() {
     for (const ptp::Packet& packet : batch) {
-        AcquireSRWLockExclusive(&lock);
-        PacketSink* target = sink;
-        DeviceObject* owner = device;
-        const bool go = !stopped && target != nullptr && owner != nullptr;
-        if (go) {
-            owner->BeginCallback(packet);
-        }
-        ReleaseSRWLockExclusive(&lock);
-        if (!go) {
+        const long long at = ClockMicros();
+        if (!Deliver(packet)) {
             return;
         }
         if (recorder) {
-            recorder->Write(packet, ClockMicros());
+            recorder->Write(packet, at);
         }
-        target->OnPacket(0);
-        AcquireSRWLockShared(&lock);
-        if (device != nullptr) {
-            device->EndCallback();
-        }
-        ReleaseSRWLockShared(&lock);
     }
 }
 
@@ -763,28 +483,12 @@ LONG PtpLiveObjects() {
 }
 
 HRESULT PtpCanUnloadNow() {
-    AcquireSRWLockShared(&deliveryCountLock);
-    const LONG deliveries = runningDeliveries;
-    ReleaseSRWLockShared(&deliveryCountLock);
-    const bool busy = PtpLiveObjects() != 0 || deliveries != 0 || serverLocks.Any();
+    const bool busy = PtpLiveObjects() != 0 || deliveries.Running() != 0 || serverLocks.Any();
     return busy ? S_FALSE : S_OK;
 }
 
 BOOL PtpWaitDelivery(DWORD ms) {
-    const ULONGLONG deadline = GetTickCount64() + ms;
-    AcquireSRWLockExclusive(&deliveryCountLock);
-    BOOL idle = TRUE;
-    while (runningDeliveries != 0) {
-        const ULONGLONG now = GetTickCount64();
-        if (now >= deadline) {
-            idle = FALSE;
-            break;
-        }
-        SleepConditionVariableSRW(&deliveriesIdle, &deliveryCountLock,
-                                  static_cast<DWORD>(deadline - now), 0);
-    }
-    ReleaseSRWLockExclusive(&deliveryCountLock);
-    return idle;
+    return deliveries.WaitIdle(ms);
 }
 
 HRESULT PtpRegisterServer(const wchar_t* dllPath) {
