@@ -1,5 +1,24 @@
 #include "com_object.h"
 
+#include "device/velcom.h"
+
+LONG PacketValues::Read(LONG id) const {
+    switch (id) {
+    case PropFlagsA:
+        return a;
+    case PropFlagsB:
+        return b;
+    case PropX:
+        return x;
+    case PropY:
+        return y;
+    case PropMotion:
+        return motion;
+    default:
+        return 0;
+    }
+}
+
 LONG WrittenProperties::Write(LONG id, LONG value) {
     AcquireSRWLockExclusive(&lock);
     size_t i = 0;

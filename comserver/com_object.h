@@ -69,5 +69,17 @@ private:
     size_t count = 0;
 };
 
+// What a packet object holds: the five packet properties Tapdeck reads.
+struct PacketValues {
+    LONG a = 0; // PropFlagsA
+    LONG b = 0; // PropFlagsB
+    LONG x = 0;
+    LONG y = 0;
+    LONG motion = 0;
+
+    // ReadProperty's value for `id`: 0 for anything but a packet property.
+    LONG Read(LONG id) const;
+};
+
 // The calling thread's last error as a failure status (E_FAIL when it holds none).
 HRESULT LastErrorStatus();

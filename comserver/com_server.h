@@ -11,8 +11,10 @@
 #include <windows.h>
 #include <unknwn.h>
 
+#include <cstddef>
 #include <span>
 #include <string>
+#include <utility>
 
 // One class of a server.
 struct ServerClass {
@@ -54,6 +56,28 @@ private:
 // DllGetClassObject over a server's factories: CLASS_E_CLASSNOTAVAILABLE for a foreign class.
 HRESULT GetServerClassObject(std::span<ServerClassFactory> factories, REFCLSID clsid, REFIID iid,
                              void** ppv);
+
+// A server's factories, one per class of its table, and their LockServer count. Constant-
+// initialised in static storage: ServerFactories<3> factories(classes);
+template <size_t N> class ServerFactories {
+public:
+    constexpr explicit ServerFactories(const ServerClass (&table)[N])
+        : ServerFactories(table, std::make_index_sequence<N>{}) {}
+
+    HRESULT GetClassObject(REFCLSID clsid, REFIID iid, void** ppv) {
+        return GetServerClassObject(factories, clsid, iid, ppv);
+    }
+    // True while a LockServer lock is held.
+    bool Locked() { return locks.Any(); }
+
+private:
+    template <size_t... I>
+    constexpr ServerFactories(const ServerClass (&table)[N], std::index_sequence<I...>)
+        : locks{0}, factories{ServerClassFactory(table[I], locks)...} {}
+
+    ServerLocks locks;
+    ServerClassFactory factories[N];
+};
 
 // Writes, under HKEY_CLASSES_ROOT, CLSID\{clsid} (default value: `description` + the ProgID)
 // with InprocServer32 (default: dllPath, ThreadingModel Both) and ProgID, and <ProgID>\CLSID

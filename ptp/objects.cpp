@@ -93,29 +93,16 @@ public:
         return static_cast<PacketObject*>(static_cast<DevicePacket*>(own));
     }
 
-    void Set(const ptp::Packet& packet) { values = packet; }
+    void Set(const ptp::Packet& packet) {
+        // The finger is in flags A; flags B stays 0.
+        values = {static_cast<LONG>(packet.flagsA), 0, packet.x, packet.y, packet.motion};
+    }
 
     LONG STDMETHODCALLTYPE ReadProperty(LONG id, LONG* value) override {
         if (value == nullptr) {
             return E_POINTER;
         }
-        switch (id) {
-        case PropFlagsA:
-            *value = static_cast<LONG>(values.flagsA);
-            break;
-        case PropX:
-            *value = values.x;
-            break;
-        case PropY:
-            *value = values.y;
-            break;
-        case PropMotion:
-            *value = values.motion;
-            break;
-        default: // PropFlagsB among them: the finger is in flags A
-            *value = 0;
-            break;
-        }
+        *value = values.Read(id);
         return S_OK;
     }
     LONG STDMETHODCALLTYPE ReservedA() override { return NotImplemented; }
@@ -139,7 +126,7 @@ private:
     }
 
     // Before it is filled: no finger, at the low corner of the pad.
-    ptp::Packet values;
+    PacketValues values{0, 0, ptp::DeviceXLo, ptp::DeviceYLo, 0};
 };
 
 // One run of delivery, from a claim to Unclaim: a message-only window that receives the
@@ -429,14 +416,7 @@ constexpr ServerClass classes[] = {
     {&CLSID_VelPtpPacket, ProgIdDevicePacket, Create<PtpObject::VelPacket>},
 };
 
-ServerLocks serverLocks = {0};
-
-ServerClassFactory factories[] = {
-    ServerClassFactory(classes[0], serverLocks),
-    ServerClassFactory(classes[1], serverLocks),
-    ServerClassFactory(classes[2], serverLocks),
-};
-static_assert(std::size(factories) == std::size(classes));
+ServerFactories<std::size(classes)> factories(classes);
 
 } // namespace
 
@@ -475,7 +455,7 @@ HRESULT PtpCreateObject(PtpObject object, REFIID iid, void** ppv) {
 }
 
 HRESULT PtpGetClassObject(REFCLSID clsid, REFIID iid, void** ppv) {
-    return GetServerClassObject(factories, clsid, iid, ppv);
+    return factories.GetClassObject(clsid, iid, ppv);
 }
 
 LONG PtpLiveObjects() {
@@ -483,7 +463,7 @@ LONG PtpLiveObjects() {
 }
 
 HRESULT PtpCanUnloadNow() {
-    const bool busy = PtpLiveObjects() != 0 || deliveries.Running() != 0 || serverLocks.Any();
+    const bool busy = PtpLiveObjects() != 0 || deliveries.Running() != 0 || factories.Locked();
     return busy ? S_FALSE : S_OK;
 }
 

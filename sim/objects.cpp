@@ -140,7 +140,8 @@ public:
     }
 
     void Set(const SimDelivered& delivered) {
-        values = delivered.data;
+        const SimPacketData& d = delivered.data;
+        values = {d.a, d.b, d.x, d.y, d.motion};
         index = delivered.index;
     }
 
@@ -148,26 +149,7 @@ public:
         if (value == nullptr) {
             return E_POINTER;
         }
-        switch (id) {
-        case PropFlagsA:
-            *value = values.a;
-            break;
-        case PropFlagsB:
-            *value = values.b;
-            break;
-        case PropX:
-            *value = values.x;
-            break;
-        case PropY:
-            *value = values.y;
-            break;
-        case PropMotion:
-            *value = values.motion;
-            break;
-        default:
-            *value = 0;
-            break;
-        }
+        *value = values.Read(id);
         if (Script().journalPacketReads && session->Journaling()) {
             JournalLine(*session, "PacketRead")
                 .Num("index", index)
@@ -194,7 +176,7 @@ public:
     LONG STDMETHODCALLTYPE ReservedB() override { return Reserved("ReservedB"); }
 
 private:
-    SimPacketData values;
+    PacketValues values;
     // Index of the delivered packet these values came from; -1 before any was filled in.
     long long index = -1;
 };

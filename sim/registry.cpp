@@ -18,23 +18,16 @@ constexpr ServerClass classes[] = {
     {&CLSID_VelSimPacket, ProgIdDevicePacket, Create<SimObject::VelPacket>},
 };
 
-ServerLocks serverLocks = {0};
-
-ServerClassFactory factories[] = {
-    ServerClassFactory(classes[0], serverLocks),
-    ServerClassFactory(classes[1], serverLocks),
-    ServerClassFactory(classes[2], serverLocks),
-};
-static_assert(std::size(factories) == std::size(classes));
+ServerFactories<std::size(classes)> factories(classes);
 
 } // namespace
 
 HRESULT SimGetClassObject(REFCLSID clsid, REFIID iid, void** ppv) {
-    return GetServerClassObject(factories, clsid, iid, ppv);
+    return factories.GetClassObject(clsid, iid, ppv);
 }
 
 bool SimServerLocked() {
-    return serverLocks.Any();
+    return factories.Locked();
 }
 
 HRESULT SimRegisterServer(const wchar_t* dllPath) {

@@ -173,6 +173,18 @@ ptp::Contact RandomContact(std::mt19937& rng, const ptp::PadGeometry& pad, uint3
     return c;
 }
 
+// The end of a sequence: no report for a while, so whatever is down is given up for lost.
+// Returns the count of packets the sequence made.
+size_t EndSequence(ptp::Translator& translator, PacketChecker& checker, uint32_t lastFrame) {
+    ptp::PacketBatch batch;
+    translator.Idle(lastFrame + ptp::ContactLostMicros + 1, batch);
+    for (const Packet& p : batch) {
+        checker.Check(p);
+    }
+    checker.End();
+    return checker.Count();
+}
+
 TEST(TranslatorFuzz, RandomFramesKeepTheInvariants) {
     constexpr int Sequences = 2000;
     constexpr int FramesPerSequence = 150;
@@ -208,14 +220,7 @@ TEST(TranslatorFuzz, RandomFramesKeepTheInvariants) {
                 checker.Check(p);
             }
         }
-        // No report for a while: whatever is down is given up for lost.
-        batch.Clear();
-        translator.Idle(lastFrame + ptp::ContactLostMicros + 1, batch);
-        for (const Packet& p : batch) {
-            checker.Check(p);
-        }
-        checker.End();
-        packets += checker.Count();
+        packets += EndSequence(translator, checker, lastFrame);
         ASSERT_EQ(checker.Failure(), "") << "seed " << seed;
     }
     EXPECT_GT(packets, 10000u) << "the sequences made too few packets to show anything";
@@ -268,16 +273,10 @@ TEST(TranslatorFuzz, RandomReportsThroughTheAssemblerKeepTheInvariants) {
                 }
             }
         }
-        batch.Clear();
-        translator.Idle(lastFrame + ptp::ContactLostMicros + 1, batch);
-        for (const Packet& p : batch) {
-            checker.Check(p);
-        }
-        checker.End();
-        packets += checker.Count();
+        packets += EndSequence(translator, checker, lastFrame);
         ASSERT_EQ(checker.Failure(), "") << "seed " << seed;
     }
-    EXPECT_GT(packets, 10000u);
+    EXPECT_GT(packets, 10000u) << "the sequences made too few packets to show anything";
 }
 
 } // namespace

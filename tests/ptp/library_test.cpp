@@ -226,12 +226,7 @@ protected:
     // Starts delivery of a tap; returns once the sink's first call is running, which goes on
     // only when `release` is set.
     void StartWithFirstCallHeld(Event& release) {
-        sink->during = [this, &release](size_t index) {
-            if (index == 0) {
-                firstCallEntered.Set();
-                release.Wait(5000);
-            }
-        };
+        sink->HoldFirstCall(firstCallEntered, release);
         ASSERT_EQ(device->SetPacketSink(sink.get()), 0);
         ASSERT_EQ(device->Claim(0), 0);
         ASSERT_TRUE(script->Push(TapFrames(NowMs())));
@@ -480,23 +475,6 @@ TEST(MouseHookDecision, SwallowsRealMouseInputOnlyWhileClaimed) {
 }
 
 // ---- Recording ----
-
-// Sets an environment variable for the test's length.
-class ScopedVariable {
-public:
-    ScopedVariable(const wchar_t* n, const std::wstring& value)
-        : name(n), old(EnvironmentValue(n)), had(!old.empty()) {
-        SetEnvironmentVariableW(name, value.c_str());
-    }
-    ~ScopedVariable() { SetEnvironmentVariableW(name, had ? old.c_str() : nullptr); }
-    ScopedVariable(const ScopedVariable&) = delete;
-    ScopedVariable& operator=(const ScopedVariable&) = delete;
-
-private:
-    const wchar_t* name;
-    std::wstring old;
-    bool had;
-};
 
 class RecordingTest : public DeliveryTest {
 protected:

@@ -8,6 +8,8 @@
 
 #include <string>
 
+#include "support/class_registry.h"
+
 #include "support/process.h"
 #include "support/sim_scenario.h"
 #include "velptp_core.h"
@@ -29,24 +31,9 @@ ServerCall Export(HMODULE module, const char* name) {
     return reinterpret_cast<ServerCall>(reinterpret_cast<void*>(GetProcAddress(module, name)));
 }
 
-std::wstring ClsidText(const CLSID& clsid) {
-    wchar_t text[40] = {};
-    StringFromGUID2(clsid, text, 40);
-    return text;
-}
-
-std::wstring ReadString(const std::wstring& key, const wchar_t* name) {
-    wchar_t value[1024] = {};
-    DWORD size = sizeof value;
-    if (RegGetValueW(HKEY_CLASSES_ROOT, key.c_str(), name, RRF_RT_REG_SZ, nullptr, value, &size) !=
-        ERROR_SUCCESS) {
-        return L"<missing>";
-    }
-    return value;
-}
-
 bool ClassRegistered(const CLSID& clsid) {
-    return ReadString(L"CLSID\\" + ClsidText(clsid) + L"\\InprocServer32", nullptr) != L"<missing>";
+    return ClassesString(L"CLSID\\" + ClsidText(clsid) + L"\\InprocServer32", nullptr) !=
+           L"<missing>";
 }
 
 // The class a ProgID names, or GUID_NULL when it names none.
@@ -121,10 +108,10 @@ TEST_F(Registration, RegisteringTheLibraryTakesTheProgIds) {
     GetModuleFileNameW(PtpModule(), path, MAX_PATH);
     for (const CLSID* clsid : Ptp.classes) {
         const std::wstring key = L"CLSID\\" + ClsidText(*clsid);
-        EXPECT_EQ(CompareStringOrdinal(ReadString(key + L"\\InprocServer32", nullptr).c_str(), -1,
-                                       path, -1, TRUE),
+        EXPECT_EQ(CompareStringOrdinal(ClassesString(key + L"\\InprocServer32", nullptr).c_str(),
+                                       -1, path, -1, TRUE),
                   CSTR_EQUAL);
-        EXPECT_EQ(ReadString(key + L"\\InprocServer32", L"ThreadingModel"), L"Both");
+        EXPECT_EQ(ClassesString(key + L"\\InprocServer32", L"ThreadingModel"), L"Both");
     }
     // Tapdeck's way to its objects now makes this library's.
     CLSID device = Owner(ProgIdPointingDevice);

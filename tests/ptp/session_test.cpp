@@ -149,22 +149,6 @@ TEST(PtpSession, TheCoresPacketsGiveThePadAppTheKeysAPersonExpects) {
     EXPECT_EQ(window.Closes(), 1) << "the exit button ends the mode";
 }
 
-class ScopedVariable {
-public:
-    ScopedVariable(const wchar_t* n, const std::wstring& value)
-        : name(n), old(EnvironmentValue(n)), had(!old.empty()) {
-        SetEnvironmentVariableW(name, value.c_str());
-    }
-    ~ScopedVariable() { SetEnvironmentVariableW(name, had ? old.c_str() : nullptr); }
-    ScopedVariable(const ScopedVariable&) = delete;
-    ScopedVariable& operator=(const ScopedVariable&) = delete;
-
-private:
-    const wchar_t* name;
-    std::wstring old;
-    bool had;
-};
-
 // Delivers the session through a velptp device with recording on, in real time, and returns
 // the packets its sink received.
 std::vector<Call> RecordSession(const std::wstring& path) {

@@ -30,12 +30,7 @@ protected:
     // Starts delivery and returns once the sink's first call is running; that call goes on
     // only when `release` is set.
     void StartWithFirstCallHeld(Event& release) {
-        sink->during = [this, &release](size_t index) {
-            if (index == 0) {
-                firstCallEntered.Set();
-                release.Wait(5000);
-            }
-        };
+        sink->HoldFirstCall(firstCallEntered, release);
         device->SetPacketSink(sink.get());
         device->Claim(0);
         ASSERT_TRUE(firstCallEntered.Wait(5000));

@@ -36,6 +36,15 @@ bool RecordingSink::WaitForCalls(size_t n) {
     return Count() >= n;
 }
 
+void RecordingSink::HoldFirstCall(Event& entered, Event& release) {
+    during = [&entered, &release](size_t index) {
+        if (index == 0) {
+            entered.Set();
+            release.Wait(5000);
+        }
+    };
+}
+
 DWORD WINAPI SetAfterAWhile(void* event) {
     Sleep(200);
     static_cast<Event*>(event)->Set();

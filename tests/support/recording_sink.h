@@ -18,6 +18,8 @@ struct Call {
     LONG a = 0, b = 0, x = 0, y = 0, motion = 0;
 };
 
+class Event;
+
 // Records every call with the packet FillPacket gives for it; `during` runs inside the call.
 class RecordingSink final : public PacketSink {
 public:
@@ -29,6 +31,8 @@ public:
     size_t Count() { return Calls().size(); }
     // Polls until `n` calls have been made; false after 10 s.
     bool WaitForCalls(size_t n);
+    // Makes the first call set `entered` and wait (up to 5 s) until `release` is set.
+    void HoldFirstCall(Event& entered, Event& release);
 
     PointingDevice* device;
     DevicePacket* packet;
