@@ -52,14 +52,15 @@ std::vector<ptp::Report> Cycle() {
     reports.push_back(MakeReport({{1, false, true, 3900, 1300}}));
     // A second finger rests while the first moves about: 300 reports.
     for (int i = 0; i < 300; ++i) {
-        reports.push_back(MakeReport({{2, true, true, 1000 + 3 * i, 1000 + i},
-                                      {3, true, true, 2000, 2000}}));
+        reports.push_back(
+            MakeReport({{2, true, true, 1000 + 3 * i, 1000 + i}, {3, true, true, 2000, 2000}}));
     }
     reports.push_back(MakeReport({{2, false, true, 1900, 1300}, {3, false, true, 2000, 2000}}));
     // Taps, with a palm resting at the edge; a press of the button under a finger.
     while (reports.size() < 900) {
         for (int k = 0; k < 3; ++k) {
-            reports.push_back(MakeReport({{4, true, true, 1700, 2100}, {5, true, false, 300, 2500}}));
+            reports.push_back(
+                MakeReport({{4, true, true, 1700, 2100}, {5, true, false, 300, 2500}}));
         }
         reports.push_back(MakeReport({{4, false, true, 1700, 2100}, {5, true, false, 300, 2500}}));
         reports.push_back(MakeReport({{6, true, true, 2600, 1300}}, true));

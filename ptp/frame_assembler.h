@@ -40,7 +40,6 @@ class FrameAssembler {
 public:
     // Adds one report; the frames it completes are put in `out` (which is cleared first).
     void Add(const Report& report, FrameBatch& out);
-    void Reset() { pending = false; }
 
 private:
     void Take(const Report& report);

@@ -30,15 +30,6 @@ void PacketBatch::Add(const Packet& packet) {
 Translator::Translator(const PadGeometry& pad)
     : geometry(pad), travelLimitSq(TapMaxTravelMm * TapMaxTravelMm) {}
 
-void Translator::Reset() {
-    primary = Primary{};
-    downCount = 0;
-    buttonDown = false;
-    havePosition = false;
-    lastX = DeviceXLo;
-    lastY = DeviceYLo;
-}
-
 bool Translator::WasDown(uint32_t id) const {
     return std::find(downIds.begin(), downIds.begin() + downCount, id) !=
            downIds.begin() + downCount;
@@ -47,7 +38,8 @@ bool Translator::WasDown(uint32_t id) const {
 void Translator::OnFrame(const Frame& frame, PacketBatch& out) {
     const size_t n = std::min(frame.count, MaxContacts);
     const uint32_t now = frame.timeUs;
-    const bool pressed = frame.button && !buttonDown;
+    const bool pressed = frame.button && !buttonDown && !firstFrame;
+    firstFrame = false;
     bool pressUsed = false;
 
     if (primary.active) {

@@ -86,8 +86,6 @@ public:
     // No frame came: at `nowUs` (the frames' clock), a primary contact not reported for over
     // ContactLostMicros is lifted, without a tap.
     void Idle(uint32_t nowUs, PacketBatch& out);
-    // Forgets every contact and the button, as at the start of a claim.
-    void Reset();
 
     bool Touching() const { return primary.active; }
 
@@ -125,6 +123,8 @@ private:
     std::array<uint32_t, MaxContacts> downIds{};
     size_t downCount = 0;
     bool buttonDown = false;
+    // A button already held at the first frame was pressed before: no tap.
+    bool firstFrame = true;
     // Where the last primary contact was, in device units; the button taps there when no
     // finger is down.
     bool havePosition = false;
