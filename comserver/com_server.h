@@ -58,7 +58,7 @@ HRESULT GetServerClassObject(std::span<ServerClassFactory> factories, REFCLSID c
                              void** ppv);
 
 // A server's factories, one per class of its table, and their LockServer count. Constant-
-// initialised in static storage: ServerFactories<3> factories(classes);
+// initialised in static storage: constinit ServerFactories<3> factories(classes);
 template <size_t N> class ServerFactories {
 public:
     constexpr explicit ServerFactories(const ServerClass (&table)[N])
@@ -73,9 +73,9 @@ public:
 private:
     template <size_t... I>
     constexpr ServerFactories(const ServerClass (&table)[N], std::index_sequence<I...>)
-        : locks{0}, factories{ServerClassFactory(table[I], locks)...} {}
+        : factories{ServerClassFactory(table[I], locks)...} {}
 
-    ServerLocks locks;
+    ServerLocks locks{0};
     ServerClassFactory factories[N];
 };
 

@@ -44,7 +44,7 @@ template <class Packet> class DeliveryRun {
 public:
     // With `launcherWaits`, the call that starts the run returns once the thread has called
     // Ready(), with its status.
-    explicit DeliveryRun(bool waits) : launcherWaits(waits) {}
+    explicit DeliveryRun(bool launcherWaits) : waitForReady(launcherWaits) {}
     DeliveryRun(const DeliveryRun&) = delete;
     DeliveryRun& operator=(const DeliveryRun&) = delete;
     virtual ~DeliveryRun() = default;
@@ -83,12 +83,13 @@ protected:
         AcquireSRWLockExclusive(&lock);
         PacketSink* target = sink;
         PacketDevice<Packet>* owner = device;
-        if (reason == nullptr && (target == nullptr || owner == nullptr)) {
+        bool go = reason == nullptr;
+        if (go && (target == nullptr || owner == nullptr)) {
             reason = target == nullptr ? "sink" : "release";
             live.store(false, std::memory_order_release);
             SetEvent(stop.Get());
+            go = false;
         }
-        const bool go = reason == nullptr;
         if (go) {
             owner->BeginCallback(packet);
         }
@@ -149,7 +150,7 @@ private:
     }
 
     LONG refs = 2;
-    bool launcherWaits;
+    bool waitForReady;
     HRESULT setup = E_FAIL;
     DeliveryCount* count = nullptr;
     UniqueHandle stop;
@@ -307,10 +308,10 @@ private:
         run->device = this;
         run->count = count;
         run->stop = UniqueHandle(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-        if (run->launcherWaits) {
+        if (run->waitForReady) {
             run->ready = UniqueHandle(CreateEventW(nullptr, TRUE, FALSE, nullptr));
         }
-        if (!run->stop || (run->launcherWaits && !run->ready)) {
+        if (!run->stop || (run->waitForReady && !run->ready)) {
             const HRESULT failed = LastErrorStatus();
             delete run;
             return failed;
@@ -328,7 +329,7 @@ private:
         delivery = run;
         ReleaseSRWLockExclusive(&stateLock);
         ResumeThread(run->thread.Get());
-        if (!run->launcherWaits) {
+        if (!run->waitForReady) {
             return S_OK;
         }
         const HANDLE waits[] = {run->ready.Get(), run->thread.Get()};

@@ -416,7 +416,7 @@ constexpr ServerClass classes[] = {
     {&CLSID_VelPtpPacket, ProgIdDevicePacket, Create<PtpObject::VelPacket>},
 };
 
-ServerFactories<std::size(classes)> factories(classes);
+constinit ServerFactories<std::size(classes)> factories(classes);
 
 } // namespace
 

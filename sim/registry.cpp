@@ -18,7 +18,7 @@ constexpr ServerClass classes[] = {
     {&CLSID_VelSimPacket, ProgIdDevicePacket, Create<SimObject::VelPacket>},
 };
 
-ServerFactories<std::size(classes)> factories(classes);
+constinit ServerFactories<std::size(classes)> factories(classes);
 
 } // namespace
 
