@@ -9,6 +9,7 @@
 #include "velptp_core.h"
 
 #include <atomic>
+#include <cwchar>
 #include <iterator>
 #include <memory>
 #include <new>
@@ -37,7 +38,6 @@ constexpr IID IID_VelPtpDeviceImpl = {
 // How often the delivery thread looks for a contact that stopped being reported.
 constexpr UINT IdleCheckMs = 50;
 constexpr UINT_PTR IdleTimer = 1;
-constexpr wchar_t WindowClass[] = L"VelPtpDelivery";
 
 std::atomic<LONG> liveObjects{0};
 DeliveryCount deliveries = {SRWLOCK_INIT, CONDITION_VARIABLE_INIT, 0};
@@ -305,13 +305,17 @@ HWND PadRun::MakeWindow(HINSTANCE instance) {
     wc.cbSize = sizeof wc;
     wc.lpfnWndProc = WndProc;
     wc.hInstance = instance;
-    wc.lpszClassName = WindowClass;
+    // Named after the window procedure's address: a copy of the library loaded again later at
+    // another address registers a class of its own, so the class is never taken away from a
+    // run that is starting (Windows keeps it until the process ends).
+    wchar_t name[48] = {};
+    swprintf(name, std::size(name), L"VelPtpDelivery%p", reinterpret_cast<void*>(&WndProc));
+    wc.lpszClassName = name;
     // Another run's thread may have registered it already.
     if (RegisterClassExW(&wc) == 0 && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
         return nullptr;
     }
-    return CreateWindowExW(0, WindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, instance,
-                           this);
+    return CreateWindowExW(0, name, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, instance, this);
 }
 
 LRESULT CALLBACK PadRun::WndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -386,9 +390,6 @@ void PadRun::Body() {
             source->Stop();
         }
         DestroyWindow(window);
-        // Fails while another run's window uses the class; the last run takes it away, so a
-        // library loaded again later registers its own window procedure.
-        UnregisterClassW(WindowClass, instance);
     }
     recorder.reset();
     Finish("end");
