@@ -74,7 +74,7 @@ enum class FindingKind {
 };
 
 struct Finding {
-    FindingKind kind;
+    FindingKind kind = FindingKind::Dead;
     // Zones concerned (indices into LayoutModel::zones); for an overlap, the one that takes a
     // tap there first.
     std::vector<size_t> zones;

@@ -1,49 +1,10 @@
-// velsim.dll's entry points: the COM server exports and the functions for tests and benchmarks.
+// velsim.dll's entry points: the COM exports (comserver/dll_exports.cpp) over the library's
+// core, and the functions for tests and benchmarks.
+#include "server_module.h"
 #include "velsim_core.h"
 
-#include <olectl.h>
-
-#include <string>
-
-namespace {
-HINSTANCE module = nullptr;
-}
-
-BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
-    if (reason == DLL_PROCESS_ATTACH) {
-        module = instance;
-        DisableThreadLibraryCalls(instance);
-    }
-    return TRUE;
-}
-
-STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, LPVOID* ppv) {
-    return SimGetClassObject(clsid, iid, ppv);
-}
-
-STDAPI DllCanUnloadNow() {
-    return SimCanUnloadNow();
-}
-
-STDAPI DllRegisterServer() {
-    std::wstring path(MAX_PATH, L'\0');
-    for (;;) {
-        DWORD got = GetModuleFileNameW(module, path.data(), static_cast<DWORD>(path.size()));
-        if (got == 0) {
-            return SELFREG_E_CLASS;
-        }
-        if (got < path.size()) {
-            path.resize(got);
-            break;
-        }
-        path.resize(path.size() * 2);
-    }
-    return SimRegisterServer(path.c_str());
-}
-
-STDAPI DllUnregisterServer() {
-    return SimUnregisterServer();
-}
+const ServerModule serverModule = {SimGetClassObject, SimCanUnloadNow, SimRegisterServer,
+                                   SimUnregisterServer};
 
 extern "C" LONG WINAPI VelSimLiveObjects() {
     return SimLiveObjects();

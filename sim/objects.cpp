@@ -6,10 +6,12 @@
 #include "session.h"
 
 #include <algorithm>
-#include <atomic>
 #include <iterator>
 #include <new>
 #include <utility>
+
+#include "com_object.h"
+#include "packet_delivery.h"
 
 namespace {
 
@@ -25,18 +27,20 @@ void TakeTime(const Scenario& script, SimOp op) {
 constexpr IID IID_VelSimPacketImpl = {
     0x5e0b7a61, 0x3c2d, 0x4f8e, {0x9a, 0x41, 0x6d, 0x12, 0xc8, 0x77, 0x0b, 0x10}};
 
+// A packet as delivered: its scripted values and the index of the delivery, which PacketRead
+// journals.
+struct SimDelivered {
+    SimPacketData data;
+    long long index = -1;
+};
+
 // Guards the live count, the current session and the creation counts.
 SRWLOCK creationLock = SRWLOCK_INIT;
 LONG liveObjects = 0;
 LONG createdSinceRead[SimObjectCount] = {};
 std::shared_ptr<const Session> currentSession;
 
-LONG serverLocks = 0;
-
-// Guards runningDeliveries; deliveriesIdle is woken when it falls to 0.
-SRWLOCK deliveryCountLock = SRWLOCK_INIT;
-CONDITION_VARIABLE deliveriesIdle = CONDITION_VARIABLE_INIT;
-LONG runningDeliveries = 0;
+DeliveryCount deliveries = {SRWLOCK_INIT, CONDITION_VARIABLE_INIT, 0};
 
 void ObjectGone(const Session& session, SimObject object) {
     AcquireSRWLockExclusive(&creationLock);
@@ -50,37 +54,13 @@ void ObjectGone(const Session& session, SimObject object) {
     ReleaseSRWLockExclusive(&creationLock);
 }
 
-// IUnknown for the three objects; the live count follows construction and destruction.
-template <class Interface, SimObject Kind> class SimObjectBase : public Interface {
+// The three objects: the live count follows construction and destruction.
+template <class Interface, SimObject Kind> class SimObjectBase : public ComObject<Interface> {
 public:
     explicit SimObjectBase(std::shared_ptr<const Session> s) : session(std::move(s)) {}
     SimObjectBase(const SimObjectBase&) = delete;
     SimObjectBase& operator=(const SimObjectBase&) = delete;
-    virtual ~SimObjectBase() { ObjectGone(*session, Kind); }
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** ppv) override {
-        if (ppv == nullptr) {
-            return E_POINTER;
-        }
-        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, OwnIid()) ||
-            (Kind == SimObject::VelPacket && IsEqualIID(iid, IID_VelSimPacketImpl))) {
-            AddRef();
-            *ppv = static_cast<Interface*>(this);
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override {
-        return static_cast<ULONG>(InterlockedIncrement(&refs));
-    }
-    ULONG STDMETHODCALLTYPE Release() override {
-        LONG left = InterlockedDecrement(&refs);
-        if (left == 0) {
-            delete this;
-        }
-        return static_cast<ULONG>(left);
-    }
+    ~SimObjectBase() override { ObjectGone(*session, Kind); }
 
     static const IID& OwnIid() {
         switch (Kind) {
@@ -94,6 +74,10 @@ public:
     }
 
 protected:
+    bool Answers(REFIID iid) const override {
+        return IsEqualIID(iid, OwnIid()) ||
+               (Kind == SimObject::VelPacket && IsEqualIID(iid, IID_VelSimPacketImpl));
+    }
     const Scenario& Script() const { return session->scenario; }
     LONG Reserved(const char* slot) {
         if (session->Journaling()) {
@@ -107,9 +91,6 @@ protected:
     }
 
     std::shared_ptr<const Session> session;
-
-private:
-    LONG refs = 1;
 };
 
 class ApiObject final : public SimObjectBase<DeviceApi, SimObject::VelAPI> {
@@ -158,35 +139,17 @@ public:
         return static_cast<PacketObject*>(static_cast<DevicePacket*>(own));
     }
 
-    void Set(const SimPacketData& data, long long packetIndex) {
-        values = data;
-        index = packetIndex;
+    void Set(const SimDelivered& delivered) {
+        const SimPacketData& d = delivered.data;
+        values = {d.a, d.b, d.x, d.y, d.motion};
+        index = delivered.index;
     }
 
     LONG STDMETHODCALLTYPE ReadProperty(LONG id, LONG* value) override {
         if (value == nullptr) {
             return E_POINTER;
         }
-        switch (id) {
-        case PropFlagsA:
-            *value = values.a;
-            break;
-        case PropFlagsB:
-            *value = values.b;
-            break;
-        case PropX:
-            *value = values.x;
-            break;
-        case PropY:
-            *value = values.y;
-            break;
-        case PropMotion:
-            *value = values.motion;
-            break;
-        default:
-            *value = 0;
-            break;
-        }
+        *value = values.Read(id);
         if (Script().journalPacketReads && session->Journaling()) {
             JournalLine(*session, "PacketRead")
                 .Num("index", index)
@@ -213,103 +176,33 @@ public:
     LONG STDMETHODCALLTYPE ReservedB() override { return Reserved("ReservedB"); }
 
 private:
-    SimPacketData values;
+    PacketValues values;
     // Index of the delivered packet these values came from; -1 before any was filled in.
     long long index = -1;
 };
 
-class DeviceObject;
+// One run of the packet list on a thread of its own.
+class SimRun final : public DeliveryRun<SimDelivered> {
+public:
+    explicit SimRun(std::shared_ptr<const Session> s)
+        : DeliveryRun(/*launcherWaits=*/false), session(std::move(s)) {}
 
-// One run of the packet list on its own thread. Shared by the device and the thread (two
-// references); whichever lets go last deletes it.
-struct Delivery {
-    Delivery(const Delivery&) = delete;
-    Delivery& operator=(const Delivery&) = delete;
-    Delivery() = default;
-    ~Delivery() {
-        if (thread != nullptr) {
-            CloseHandle(thread);
-        }
-        if (stop != nullptr) {
-            CloseHandle(stop);
-        }
-    }
-    void Release() {
-        if (InterlockedDecrement(&refs) == 0) {
-            delete this;
-        }
-    }
+private:
+    void Body() override;
+    // Waits until the QueryPerformanceCounter value `due`, or until the run is stopped (false).
+    bool WaitUntil(long long due);
 
-    LONG refs = 2;
     std::shared_ptr<const Session> session;
-    // Manual-reset; set once a reason to stop is recorded.
-    HANDLE stop = nullptr;
-    HANDLE thread = nullptr;
-    DWORD threadId = 0;
-
-    // Guards the three fields below. Never held while the sink runs.
-    SRWLOCK lock = SRWLOCK_INIT;
-    PacketSink* sink = nullptr;
-    // Null while delivery may go on; the first reason to stop wins.
-    const char* reason = nullptr;
-    // Null once the device has been destroyed from inside the sink.
-    DeviceObject* device = nullptr;
 };
 
-bool Stopped(Delivery& d) {
-    AcquireSRWLockShared(&d.lock);
-    bool stopped = d.reason != nullptr;
-    ReleaseSRWLockShared(&d.lock);
-    return stopped;
-}
-
-void StopDelivery(Delivery& d, const char* reason) {
-    AcquireSRWLockExclusive(&d.lock);
-    if (d.reason == nullptr) {
-        d.reason = reason;
-        SetEvent(d.stop);
-    }
-    ReleaseSRWLockExclusive(&d.lock);
-}
-
-DWORD WINAPI DeliveryThread(void* parameter);
-
-class DeviceObject final : public SimObjectBase<PointingDevice, SimObject::PointingDevice> {
+class DeviceObject final : public SimObjectBase<PointingDevice, SimObject::PointingDevice>,
+                           public PacketDevice<SimDelivered> {
 public:
-    using SimObjectBase::SimObjectBase;
+    explicit DeviceObject(std::shared_ptr<const Session> s)
+        : SimObjectBase(std::move(s)), PacketDevice(deliveries) {}
     DeviceObject(const DeviceObject&) = delete;
     DeviceObject& operator=(const DeviceObject&) = delete;
-
-    ~DeviceObject() override {
-        Delivery* run = delivery;
-        if (run == nullptr) {
-            return;
-        }
-        StopDelivery(*run, "release");
-        if (run->threadId == GetCurrentThreadId()) {
-            // Destroyed from inside the sink: the thread must not come back to this object.
-            AcquireSRWLockExclusive(&run->lock);
-            run->device = nullptr;
-            ReleaseSRWLockExclusive(&run->lock);
-        } else {
-            WaitForSingleObject(run->thread, INFINITE);
-        }
-        run->Release();
-    }
-
-    // On the delivery thread, before and after each call of the sink.
-    void BeginCallback(const SimPacketData* packet, long long index) {
-        current = packet;
-        currentIndex = index;
-        callbackThread.store(GetCurrentThreadId(), std::memory_order_relaxed);
-    }
-    void EndCallback() {
-        callbackThread.store(0, std::memory_order_relaxed);
-        AcquireSRWLockExclusive(&lastLock);
-        last = *current;
-        lastIndex = currentIndex;
-        ReleaseSRWLockExclusive(&lastLock);
-    }
+    ~DeviceObject() override { EndDelivery(); }
 
     LONG STDMETHODCALLTYPE ReadProperty(LONG id, LONG* value) override {
         if (value == nullptr) {
@@ -326,19 +219,7 @@ public:
         return 0;
     }
     LONG STDMETHODCALLTYPE WriteProperty(LONG id, LONG value) override {
-        AcquireSRWLockExclusive(&stateLock);
-        size_t i = 0;
-        while (i < writtenCount && written[i].id != id) {
-            ++i;
-        }
-        LONG status = 0;
-        if (i < std::size(written)) {
-            written[i] = {id, value};
-            writtenCount = i == writtenCount ? i + 1 : writtenCount;
-        } else {
-            status = E_OUTOFMEMORY;
-        }
-        ReleaseSRWLockExclusive(&stateLock);
+        const LONG status = written.Write(id, value);
         if (session->Journaling()) {
             JournalLine(*session, "WriteProperty")
                 .Hex("id", id)
@@ -357,14 +238,8 @@ public:
         if (target == nullptr) {
             return E_INVALIDARG;
         }
-        if (callbackThread.load(std::memory_order_relaxed) == GetCurrentThreadId()) {
-            target->Set(*current, currentIndex);
-        } else {
-            // Outside a delivery call: the packet delivered last (zeros before the first).
-            AcquireSRWLockShared(&lastLock);
-            target->Set(last, lastIndex);
-            ReleaseSRWLockShared(&lastLock);
-        }
+        // Outside a delivery call: the packet delivered last (zeros before the first).
+        target->Set(PacketToFill());
         target->Release();
         return 0;
     }
@@ -372,9 +247,7 @@ public:
     LONG STDMETHODCALLTYPE Claim(LONG mode) override {
         LONG status = Script().status[static_cast<int>(SimOp::Claim)];
         if (status == 0) {
-            AcquireSRWLockExclusive(&stateLock);
-            claimed = true;
-            ReleaseSRWLockExclusive(&stateLock);
+            SetClaimed(true);
         }
         if (session->Journaling()) {
             JournalLine(*session, "Claim").Num("mode", mode).Num("status", status).Write();
@@ -386,14 +259,8 @@ public:
         return status;
     }
     LONG STDMETHODCALLTYPE Unclaim() override {
-        AcquireSRWLockExclusive(&stateLock);
-        claimed = false;
-        Delivery* run = delivery;
         // Only signals: the sink may be blocked on the thread calling Unclaim.
-        if (run != nullptr) {
-            StopDelivery(*run, "unclaim");
-        }
-        ReleaseSRWLockExclusive(&stateLock);
+        SetClaimed(false);
         if (session->Journaling()) {
             JournalLine(*session, "Unclaim").Num("status", 0).Write();
         }
@@ -424,16 +291,7 @@ private:
             return s.edges[id - PropXLo];
         }
         LONG value = 0;
-        bool found = false;
-        AcquireSRWLockShared(&stateLock);
-        for (size_t i = 0; i < writtenCount; ++i) {
-            if (written[i].id == id) {
-                value = written[i].value;
-                found = true;
-            }
-        }
-        ReleaseSRWLockShared(&stateLock);
-        if (!found) {
+        if (!written.Read(id, value)) {
             for (const auto& p : s.properties) {
                 if (p.id == id) {
                     value = p.value;
@@ -447,18 +305,9 @@ private:
         LONG status = Script().status[static_cast<int>(SimOp::SetPacketSink)];
         bool start = false;
         if (status == 0) {
-            AcquireSRWLockExclusive(&stateLock);
-            sink = newSink;
-            if (delivery != nullptr) {
-                // A running delivery goes on with the new sink.
-                AcquireSRWLockExclusive(&delivery->lock);
-                if (delivery->reason == nullptr) {
-                    delivery->sink = newSink;
-                }
-                ReleaseSRWLockExclusive(&delivery->lock);
-            }
-            start = Script().deliverAfterSink || claimed;
-            ReleaseSRWLockExclusive(&stateLock);
+            // A running delivery goes on with the new sink.
+            const bool isClaimed = KeepSink(newSink);
+            start = Script().deliverAfterSink || isClaimed;
         }
         if (session->Journaling()) {
             JournalLine(*session, "SetPacketSink")
@@ -474,243 +323,78 @@ private:
     }
 
     LONG ClearSink() {
-        AcquireSRWLockExclusive(&stateLock);
-        sink = nullptr;
-        Delivery* run = delivery;
-        if (run != nullptr) {
-            InterlockedIncrement(&run->refs);
-        }
-        ReleaseSRWLockExclusive(&stateLock);
-        if (run != nullptr) {
-            StopDelivery(*run, "sink");
-            if (run->threadId != GetCurrentThreadId()) {
-                WaitForSingleObject(run->thread, INFINITE);
-            }
-            run->Release();
-        }
+        DropSink();
         if (session->Journaling()) {
             JournalLine(*session, "SetPacketSink").Text("sink", "null").Num("status", 0).Write();
         }
         return 0;
     }
 
-    // Starts a run of the packet list unless one is going on. A run that was stopped but is
-    // still finishing its last call is waited for first, except from inside that call.
-    void StartDelivery() {
-        AcquireSRWLockExclusive(&startLock);
-        AcquireSRWLockShared(&stateLock);
-        PacketSink* target = sink;
-        Delivery* old = delivery;
-        ReleaseSRWLockShared(&stateLock);
-        bool busy = old != nullptr && (!Stopped(*old) || old->threadId == GetCurrentThreadId());
-        if (target != nullptr && !busy) {
-            if (old != nullptr) {
-                WaitForSingleObject(old->thread, INFINITE);
-                AcquireSRWLockExclusive(&stateLock);
-                delivery = nullptr;
-                ReleaseSRWLockExclusive(&stateLock);
-                old->Release();
-            }
-            Launch(target);
-        }
-        ReleaseSRWLockExclusive(&startLock);
-    }
+    DeliveryRun<SimDelivered>* MakeRun() override { return new (std::nothrow) SimRun(session); }
 
-    void Launch(PacketSink* target) {
-        auto* run = new (std::nothrow) Delivery;
-        if (run == nullptr) {
-            return;
-        }
-        run->session = session;
-        run->sink = target;
-        run->device = this;
-        run->stop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-        if (run->stop != nullptr) {
-            AcquireSRWLockExclusive(&deliveryCountLock);
-            ++runningDeliveries;
-            ReleaseSRWLockExclusive(&deliveryCountLock);
-            run->thread =
-                CreateThread(nullptr, 0, DeliveryThread, run, CREATE_SUSPENDED, &run->threadId);
-            if (run->thread == nullptr) {
-                AcquireSRWLockExclusive(&deliveryCountLock);
-                --runningDeliveries;
-                ReleaseSRWLockExclusive(&deliveryCountLock);
-                WakeAllConditionVariable(&deliveriesIdle);
-            }
-        }
-        if (run->thread == nullptr) {
-            delete run;
-            return;
-        }
-        AcquireSRWLockExclusive(&stateLock);
-        delivery = run;
-        ReleaseSRWLockExclusive(&stateLock);
-        ResumeThread(run->thread);
-    }
-
-    // Serialises StartDelivery, so two threads cannot both start a run.
-    SRWLOCK startLock = SRWLOCK_INIT;
-    // Guards sink, claimed, delivery and the written properties.
-    SRWLOCK stateLock = SRWLOCK_INIT;
-    PacketSink* sink = nullptr;
-    bool claimed = false;
-    Delivery* delivery = nullptr;
-    SimDeviceProperty written[32] = {};
-    size_t writtenCount = 0;
-
-    // The packet being delivered; used only on the delivery thread during its sink call.
-    std::atomic<DWORD> callbackThread{0};
-    const SimPacketData* current = nullptr;
-    long long currentIndex = -1;
-    // Guards the packet delivered last, which FillPacket gives outside a delivery call.
-    SRWLOCK lastLock = SRWLOCK_INIT;
-    SimPacketData last;
-    long long lastIndex = -1;
+    WrittenProperties written;
 };
 
-// Waits until the QueryPerformanceCounter value due, or until the run is stopped (false).
-bool WaitUntil(const Delivery& d, long long due) {
-    const long long frequency = d.session->frequency.QuadPart;
+bool SimRun::WaitUntil(long long due) {
+    const long long frequency = session->frequency.QuadPart;
     for (;;) {
         LARGE_INTEGER now;
         QueryPerformanceCounter(&now);
         long long remaining = due - now.QuadPart;
         if (remaining <= 0) {
-            return WaitForSingleObject(d.stop, 0) != WAIT_OBJECT_0;
+            return WaitForSingleObject(StopEvent(), 0) != WAIT_OBJECT_0;
         }
         auto ms = static_cast<DWORD>((remaining * 1000 + frequency - 1) / frequency);
-        if (WaitForSingleObject(d.stop, ms) == WAIT_OBJECT_0) {
+        if (WaitForSingleObject(StopEvent(), ms) == WAIT_OBJECT_0) {
             return false;
         }
     }
 }
 
-DWORD WINAPI DeliveryThread(void* parameter) {
-    auto* d = static_cast<Delivery*>(parameter);
-    // Keeps the library loaded until this thread has left its code.
-    HMODULE self = nullptr;
-    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
-                       reinterpret_cast<LPCWSTR>(&DeliveryThread), &self);
-    const Session& session = *d->session;
-    const Scenario& s = session.scenario;
-    if (session.Journaling()) {
-        JournalLine(session, "DeliveryStart").Write();
+void SimRun::Body() {
+    const Session& journal = *session;
+    const Scenario& s = journal.scenario;
+    if (journal.Journaling()) {
+        JournalLine(journal, "DeliveryStart").Write();
     }
 
-    const long long frequency = session.frequency.QuadPart;
-    const auto count = static_cast<long long>(s.packets.size());
-    const long long total = s.repeat == 0 ? -1 : count * s.repeat;
+    const long long frequency = journal.frequency.QuadPart;
+    const auto listed = static_cast<long long>(s.packets.size());
+    const long long total = s.repeat == 0 ? -1 : listed * s.repeat;
     LARGE_INTEGER start;
     QueryPerformanceCounter(&start);
     long long pauses = 0;
     long long index = 0;
-    const char* reason = "end";
-    for (; count != 0 && index != total; ++index) {
-        const SimPacketData& packet = s.packets[static_cast<size_t>(index % count)];
+    for (; listed != 0 && index != total; ++index) {
+        const SimPacketData& packet = s.packets[static_cast<size_t>(index % listed)];
         bool go = true;
         if (s.rateHz != 0) {
             // Absolute schedule: a late packet does not delay the ones after it.
             pauses += packet.pauseMs * frequency / 1000;
-            go = WaitUntil(*d, start.QuadPart + pauses + index * frequency / s.rateHz);
+            go = WaitUntil(start.QuadPart + pauses + index * frequency / s.rateHz);
         } else if (packet.pauseMs != 0) {
-            go = WaitForSingleObject(d->stop, static_cast<DWORD>(packet.pauseMs)) != WAIT_OBJECT_0;
+            go = WaitForSingleObject(StopEvent(), static_cast<DWORD>(packet.pauseMs)) !=
+                 WAIT_OBJECT_0;
         }
-        AcquireSRWLockExclusive(&d->lock);
-        PacketSink* sink = d->sink;
-        DeviceObject* device = d->device;
-        if (d->reason == nullptr && (sink == nullptr || device == nullptr)) {
-            d->reason = sink == nullptr ? "sink" : "release";
-        }
-        go = go && d->reason == nullptr;
-        if (go) {
-            device->BeginCallback(&packet, index);
-        }
-        ReleaseSRWLockExclusive(&d->lock);
-        if (!go) {
+        const long long begin = journal.Journaling() ? journal.Micros() : 0;
+        LONG result = 0;
+        if (!go || !Deliver({packet, index}, &result)) {
             break;
         }
-        const long long begin = session.Journaling() ? session.Micros() : 0;
-        LONG result = sink->OnPacket(0);
-        if (session.Journaling()) {
-            JournalLine(session, "Packet")
+        if (journal.Journaling()) {
+            JournalLine(journal, "Packet")
                 .Num("index", index)
                 .Num("result", result)
                 .Num("begin", begin)
                 .Write();
         }
-        AcquireSRWLockShared(&d->lock);
-        if (d->device != nullptr) {
-            d->device->EndCallback();
-        }
-        ReleaseSRWLockShared(&d->lock);
     }
 
-    AcquireSRWLockExclusive(&d->lock);
-    if (d->reason == nullptr) {
-        d->reason = reason;
-        SetEvent(d->stop);
+    const char* why = Finish("end");
+    if (journal.Journaling()) {
+        JournalLine(journal, "DeliveryEnd").Text("reason", why).Num("packets", index).Write();
     }
-    reason = d->reason;
-    ReleaseSRWLockExclusive(&d->lock);
-    if (session.Journaling()) {
-        JournalLine(session, "DeliveryEnd").Text("reason", reason).Num("packets", index).Write();
-    }
-    d->Release();
-
-    AcquireSRWLockExclusive(&deliveryCountLock);
-    --runningDeliveries;
-    ReleaseSRWLockExclusive(&deliveryCountLock);
-    WakeAllConditionVariable(&deliveriesIdle);
-    if (self != nullptr) {
-        FreeLibraryAndExitThread(self, 0);
-    }
-    return 0;
 }
-
-class ClassFactory final : public IClassFactory {
-public:
-    constexpr explicit ClassFactory(SimObject o) : object(o) {}
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** ppv) override {
-        if (ppv == nullptr) {
-            return E_POINTER;
-        }
-        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IClassFactory)) {
-            *ppv = static_cast<IClassFactory*>(this);
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    // The factories are static: their counts do not matter, LockServer's do.
-    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-    ULONG STDMETHODCALLTYPE Release() override { return 1; }
-    HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** ppv) override {
-        if (ppv == nullptr) {
-            return E_POINTER;
-        }
-        *ppv = nullptr;
-        if (outer != nullptr) {
-            return CLASS_E_NOAGGREGATION;
-        }
-        return SimCreateObject(object, iid, ppv);
-    }
-    HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override {
-        if (lock) {
-            InterlockedIncrement(&serverLocks);
-        } else {
-            InterlockedDecrement(&serverLocks);
-        }
-        return S_OK;
-    }
-
-private:
-    SimObject object;
-};
-
-ClassFactory factories[SimObjectCount] = {ClassFactory(SimObject::VelAPI),
-                                          ClassFactory(SimObject::PointingDevice),
-                                          ClassFactory(SimObject::VelPacket)};
 
 } // namespace
 
@@ -770,21 +454,6 @@ HRESULT SimCreateObject(SimObject object, REFIID iid, void** ppv) {
     return result;
 }
 
-HRESULT SimGetClassObject(REFCLSID clsid, REFIID iid, void** ppv) {
-    if (ppv == nullptr) {
-        return E_POINTER;
-    }
-    *ppv = nullptr;
-    const CLSID* classes[SimObjectCount] = {&CLSID_VelSimApi, &CLSID_VelSimPointingDevice,
-                                            &CLSID_VelSimPacket};
-    for (int i = 0; i < SimObjectCount; ++i) {
-        if (IsEqualCLSID(clsid, *classes[i])) {
-            return factories[i].QueryInterface(iid, ppv);
-        }
-    }
-    return CLASS_E_CLASSNOTAVAILABLE;
-}
-
 LONG SimLiveObjects() {
     AcquireSRWLockShared(&creationLock);
     LONG live = liveObjects;
@@ -793,27 +462,10 @@ LONG SimLiveObjects() {
 }
 
 HRESULT SimCanUnloadNow() {
-    AcquireSRWLockShared(&deliveryCountLock);
-    LONG deliveries = runningDeliveries;
-    ReleaseSRWLockShared(&deliveryCountLock);
-    bool busy = SimLiveObjects() != 0 || deliveries != 0 ||
-                InterlockedCompareExchange(&serverLocks, 0, 0) != 0;
+    const bool busy = SimLiveObjects() != 0 || deliveries.Running() != 0 || SimServerLocked();
     return busy ? S_FALSE : S_OK;
 }
 
 BOOL SimWaitDelivery(DWORD ms) {
-    const ULONGLONG deadline = GetTickCount64() + ms;
-    AcquireSRWLockExclusive(&deliveryCountLock);
-    BOOL idle = TRUE;
-    while (runningDeliveries != 0) {
-        ULONGLONG now = GetTickCount64();
-        if (now >= deadline) {
-            idle = FALSE;
-            break;
-        }
-        SleepConditionVariableSRW(&deliveriesIdle, &deliveryCountLock,
-                                  static_cast<DWORD>(deadline - now), 0);
-    }
-    ReleaseSRWLockExclusive(&deliveryCountLock);
-    return idle;
+    return deliveries.WaitIdle(ms);
 }

@@ -90,6 +90,9 @@ HRESULT SimGetClassObject(REFCLSID clsid, REFIID iid, void** ppv);
 // S_OK when no object, server lock or delivery thread of the library is alive.
 HRESULT SimCanUnloadNow();
 
+// True while a LockServer lock of the library's class factories is held.
+bool SimServerLocked();
+
 // Count of the process's live objects.
 LONG SimLiveObjects();
 
@@ -97,7 +100,8 @@ LONG SimLiveObjects();
 BOOL SimWaitDelivery(DWORD ms);
 
 // Writes or removes the three classes and their ProgIDs under HKEY_CLASSES_ROOT. dllPath is
-// the InprocServer32 path. Removing keys that are already gone is not an error.
+// the InprocServer32 path. Removing keys that are already gone is not an error; a ProgID that
+// another library has taken over is left to it.
 HRESULT SimRegisterServer(const wchar_t* dllPath);
 HRESULT SimUnregisterServer();
 

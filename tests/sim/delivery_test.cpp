@@ -1,6 +1,7 @@
 // Packet delivery: the library's own thread calls the sink once per scripted packet, at the
 // scripted rate, until Unclaim, a null sink, the device's destruction or the end of the list.
 #include "sim_fixture.h"
+#include "support/recording_sink.h"
 
 #include <atomic>
 #include <functional>
@@ -9,84 +10,6 @@
 #include <vector>
 
 namespace {
-
-struct Call {
-    DWORD thread = 0;
-    LONG a = 0, b = 0, x = 0, y = 0, motion = 0;
-};
-
-// Records every call with the packet FillPacket gives for it; `during` runs inside the call.
-class RecordingSink final : public PacketSink {
-public:
-    RecordingSink(PointingDevice* d, DevicePacket* p) : device(d), packet(p) {}
-
-    LONG STDMETHODCALLTYPE OnPacket(LONG) override {
-        ++inside;
-        Call call;
-        call.thread = GetCurrentThreadId();
-        if (device != nullptr && device->FillPacket(packet) == 0) {
-            packet->ReadProperty(PropFlagsA, &call.a);
-            packet->ReadProperty(PropFlagsB, &call.b);
-            packet->ReadProperty(PropX, &call.x);
-            packet->ReadProperty(PropY, &call.y);
-            packet->ReadProperty(PropMotion, &call.motion);
-        }
-        size_t index;
-        {
-            std::lock_guard<std::mutex> hold(mutex);
-            index = calls.size();
-            calls.push_back(call);
-        }
-        if (during) {
-            during(index);
-        }
-        --inside;
-        return result;
-    }
-
-    std::vector<Call> Calls() {
-        std::lock_guard<std::mutex> hold(mutex);
-        return calls;
-    }
-    size_t Count() { return Calls().size(); }
-    // Polls until `n` calls have been made; false after 10 s.
-    bool WaitForCalls(size_t n) {
-        for (int i = 0; i < 10000 && Count() < n; ++i) {
-            Sleep(1);
-        }
-        return Count() >= n;
-    }
-
-    PointingDevice* device;
-    DevicePacket* packet;
-    LONG result = 0;
-    std::function<void(size_t)> during;
-    std::atomic<int> inside{0};
-
-private:
-    std::mutex mutex;
-    std::vector<Call> calls;
-};
-
-// A manual-reset event owned by the test.
-class Event {
-public:
-    Event() : handle(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
-    ~Event() { CloseHandle(handle); }
-    Event(const Event&) = delete;
-    Event& operator=(const Event&) = delete;
-    void Set() { SetEvent(handle); }
-    bool Wait(DWORD ms) { return WaitForSingleObject(handle, ms) == WAIT_OBJECT_0; }
-
-private:
-    HANDLE handle;
-};
-
-DWORD WINAPI SetAfterAWhile(void* event) {
-    Sleep(200);
-    static_cast<Event*>(event)->Set();
-    return 0;
-}
 
 class DeliveryTest : public SimTest {
 protected:
@@ -107,12 +30,7 @@ protected:
     // Starts delivery and returns once the sink's first call is running; that call goes on
     // only when `release` is set.
     void StartWithFirstCallHeld(Event& release) {
-        sink->during = [this, &release](size_t index) {
-            if (index == 0) {
-                firstCallEntered.Set();
-                release.Wait(5000);
-            }
-        };
+        sink->HoldFirstCall(firstCallEntered, release);
         device->SetPacketSink(sink.get());
         device->Claim(0);
         ASSERT_TRUE(firstCallEntered.Wait(5000));

@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "support/class_registry.h"
+
 #include "velsim_core.h"
 
 namespace {
@@ -12,22 +14,6 @@ using ServerCall = HRESULT(STDAPICALLTYPE*)();
 
 ServerCall Export(const char* name) {
     return reinterpret_cast<ServerCall>(reinterpret_cast<void*>(GetProcAddress(SimModule(), name)));
-}
-
-std::wstring ReadString(const std::wstring& key, const wchar_t* name) {
-    wchar_t value[1024] = {};
-    DWORD size = sizeof value;
-    if (RegGetValueW(HKEY_CLASSES_ROOT, key.c_str(), name, RRF_RT_REG_SZ, nullptr, value, &size) !=
-        ERROR_SUCCESS) {
-        return L"<missing>";
-    }
-    return value;
-}
-
-std::wstring ClsidText(const CLSID& clsid) {
-    wchar_t text[40] = {};
-    StringFromGUID2(clsid, text, 40);
-    return text;
 }
 
 bool Resolves(const wchar_t* progId) {
@@ -73,12 +59,12 @@ TEST_F(RegistrationTest, RegisteringWritesTheClassesAndTheirProgIds) {
     GetModuleFileNameW(SimModule(), path, MAX_PATH);
     for (const ClassCase& c : classCases) {
         const std::wstring key = L"CLSID\\" + ClsidText(*c.clsid);
-        EXPECT_EQ(CompareStringOrdinal(ReadString(key + L"\\InprocServer32", nullptr).c_str(), -1,
-                                       path, -1, TRUE),
+        EXPECT_EQ(CompareStringOrdinal(ClassesString(key + L"\\InprocServer32", nullptr).c_str(),
+                                       -1, path, -1, TRUE),
                   CSTR_EQUAL);
-        EXPECT_EQ(ReadString(key + L"\\InprocServer32", L"ThreadingModel"), L"Both");
-        EXPECT_EQ(ReadString(key + L"\\ProgID", nullptr), c.progId);
-        EXPECT_EQ(ReadString(std::wstring(c.progId) + L"\\CLSID", nullptr), ClsidText(*c.clsid));
+        EXPECT_EQ(ClassesString(key + L"\\InprocServer32", L"ThreadingModel"), L"Both");
+        EXPECT_EQ(ClassesString(key + L"\\ProgID", nullptr), c.progId);
+        EXPECT_EQ(ClassesString(std::wstring(c.progId) + L"\\CLSID", nullptr), ClsidText(*c.clsid));
         CLSID found;
         ASSERT_EQ(CLSIDFromProgID(c.progId, &found), S_OK);
         EXPECT_TRUE(IsEqualCLSID(found, *c.clsid));
@@ -89,7 +75,7 @@ TEST_F(RegistrationTest, UnregisteringRemovesTheProgIdsAndReregisteringRestoresT
     ASSERT_EQ(unregisterServer(), S_OK);
     for (const ClassCase& c : classCases) {
         EXPECT_FALSE(Resolves(c.progId));
-        EXPECT_EQ(ReadString(L"CLSID\\" + ClsidText(*c.clsid) + L"\\InprocServer32", nullptr),
+        EXPECT_EQ(ClassesString(L"CLSID\\" + ClsidText(*c.clsid) + L"\\InprocServer32", nullptr),
                   L"<missing>");
     }
     HRESULT hr = S_OK;

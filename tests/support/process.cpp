@@ -34,6 +34,15 @@ std::wstring EnvironmentValue(const wchar_t* name) {
     return n > 0 && n < 4096 ? std::wstring(buffer, n) : std::wstring();
 }
 
+ScopedVariable::ScopedVariable(const wchar_t* variable, const std::wstring& value)
+    : name(variable), old(EnvironmentValue(variable)) {
+    SetEnvironmentVariableW(name, value.c_str());
+}
+
+ScopedVariable::~ScopedVariable() {
+    SetEnvironmentVariableW(name, old.empty() ? nullptr : old.c_str());
+}
+
 std::wstring TempFilePath(const wchar_t* prefix) {
     wchar_t dir[MAX_PATH];
     wchar_t path[MAX_PATH];

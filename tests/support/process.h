@@ -59,6 +59,20 @@ std::wstring EnvironmentBlock(const std::vector<std::pair<std::wstring, std::wst
 // Environment variable of the test process, or empty.
 std::wstring EnvironmentValue(const wchar_t* name);
 
+// Sets an environment variable of the test process (and of the processes it starts) for its
+// own lifetime; an empty value counts as unset when it is restored.
+class ScopedVariable {
+public:
+    ScopedVariable(const wchar_t* name, const std::wstring& value);
+    ~ScopedVariable();
+    ScopedVariable(const ScopedVariable&) = delete;
+    ScopedVariable& operator=(const ScopedVariable&) = delete;
+
+private:
+    const wchar_t* name;
+    std::wstring old;
+};
+
 // A fresh file name in the temporary folder (the file is created empty).
 std::wstring TempFilePath(const wchar_t* prefix);
 

@@ -1,0 +1,56 @@
+#include "frame_assembler.h"
+
+#include <algorithm>
+
+namespace ptp {
+
+void FrameAssembler::Add(const Report& report, FrameBatch& out) {
+    out.count = 0;
+    if (report.contactCount == 0) {
+        if (pending && report.scanTime == scanTime) {
+            Take(report);
+        } else {
+            // A continuation of no scan that is under way, or of another one: whatever was
+            // pending ends here, and the report stands alone with the button but no contacts
+            // (its slots cannot be told from empty ones without a count).
+            if (pending) {
+                Finish(out);
+            }
+            frame = Frame{};
+            frame.timeUs = report.timeUs;
+            frame.button = report.button;
+            out.frames[out.count++] = frame;
+            return;
+        }
+    } else {
+        if (pending) {
+            Finish(out);
+        }
+        pending = true;
+        expected = std::min<size_t>(report.contactCount, MaxContacts);
+        scanTime = report.scanTime;
+        frame = Frame{};
+        frame.timeUs = report.timeUs;
+        Take(report);
+    }
+    if (frame.count >= expected) {
+        Finish(out);
+    }
+}
+
+void FrameAssembler::Take(const Report& report) {
+    frame.button = frame.button || report.button;
+    const size_t slots = std::min(report.slotCount, MaxSlots);
+    for (size_t i = 0; i < slots && frame.count < expected; ++i) {
+        frame.contacts[frame.count++] = report.slots[i];
+    }
+}
+
+void FrameAssembler::Finish(FrameBatch& out) {
+    if (out.count < FrameBatch::Capacity) {
+        out.frames[out.count++] = frame;
+    }
+    pending = false;
+}
+
+} // namespace ptp

@@ -1,0 +1,258 @@
+#include "hid_pad.h"
+
+// MinGW's header of the HID parser needs NTSTATUS and USAGE declared before it, and declares
+// its functions without C linkage.
+#include <winternl.h>
+#include <hidusage.h>
+extern "C" {
+#include <hidpi.h>
+}
+
+#include <algorithm>
+#include <utility>
+
+namespace {
+
+// A range of usages in one cap counts as this many at most: enough for any pad's buttons.
+constexpr unsigned MaxUsagesPerCap = 32;
+
+bool IsTouchpad(HANDLE device) {
+    RID_DEVICE_INFO info = {};
+    info.cbSize = sizeof info;
+    UINT size = sizeof info;
+    if (GetRawInputDeviceInfoW(device, RIDI_DEVICEINFO, &info, &size) == static_cast<UINT>(-1)) {
+        return false;
+    }
+    return info.dwType == RIM_TYPEHID && info.hid.usUsagePage == ptp::PageDigitizer &&
+           info.hid.usUsage == ptp::UsageTouchpad;
+}
+
+PHIDP_PREPARSED_DATA Preparsed(const HidPad& pad) {
+    // The parser takes the data by a non-const pointer but does not write it.
+    return reinterpret_cast<PHIDP_PREPARSED_DATA>(const_cast<BYTE*>(pad.preparsed.data()));
+}
+
+void AddUsages(std::vector<ptp::UsageCap>& caps, USAGE page, USHORT link, bool isButton,
+               BOOLEAN isRange, USAGE first, USAGE last, const ptp::AxisCaps& value) {
+    if (!isRange) {
+        last = first;
+    }
+    for (unsigned u = first, n = 0; u <= last && n < MaxUsagesPerCap; ++u, ++n) {
+        caps.push_back({page, static_cast<uint16_t>(u), link, isButton, value});
+    }
+}
+
+std::vector<ptp::UsageCap> ListUsageCaps(PHIDP_PREPARSED_DATA preparsed) {
+    std::vector<ptp::UsageCap> caps;
+    HIDP_CAPS top = {};
+    if (HidP_GetCaps(preparsed, &top) != HIDP_STATUS_SUCCESS) {
+        return caps;
+    }
+    USHORT count = top.NumberInputValueCaps;
+    std::vector<HIDP_VALUE_CAPS> values(count);
+    if (count != 0 &&
+        HidP_GetValueCaps(HidP_Input, values.data(), &count, preparsed) == HIDP_STATUS_SUCCESS) {
+        for (USHORT i = 0; i < count; ++i) {
+            const HIDP_VALUE_CAPS& v = values[i];
+            const ptp::AxisCaps range = {v.LogicalMin, v.LogicalMax, v.PhysicalMin, v.PhysicalMax,
+                                         v.Units,      v.UnitsExp,   v.BitSize};
+            AddUsages(caps, v.UsagePage, v.LinkCollection, false, v.IsRange,
+                      v.IsRange ? v.Range.UsageMin : v.NotRange.Usage, v.Range.UsageMax, range);
+        }
+    }
+    count = top.NumberInputButtonCaps;
+    std::vector<HIDP_BUTTON_CAPS> buttons(count);
+    if (count != 0 &&
+        HidP_GetButtonCaps(HidP_Input, buttons.data(), &count, preparsed) == HIDP_STATUS_SUCCESS) {
+        for (USHORT i = 0; i < count; ++i) {
+            const HIDP_BUTTON_CAPS& b = buttons[i];
+            AddUsages(caps, b.UsagePage, b.LinkCollection, true, b.IsRange,
+                      b.IsRange ? b.Range.UsageMin : b.NotRange.Usage, b.Range.UsageMax, {});
+        }
+    }
+    return caps;
+}
+
+bool ReadValue(const HidPad& pad, USAGE page, USHORT link, USAGE usage, const BYTE* report,
+               ULONG length, ULONG& value) {
+    return HidP_GetUsageValue(HidP_Input, page, link, usage, &value, Preparsed(pad),
+                              reinterpret_cast<PCHAR>(const_cast<BYTE*>(report)),
+                              length) == HIDP_STATUS_SUCCESS;
+}
+
+// The one-bit usages of `page` in collection `link` that are on; false when the report has
+// none of that collection.
+bool ReadButtons(const HidPad& pad, USAGE page, USHORT link, const BYTE* report, ULONG length,
+                 USAGE (&on)[16], ULONG& count) {
+    count = static_cast<ULONG>(std::size(on));
+    const NTSTATUS status =
+        HidP_GetUsages(HidP_Input, page, link, on, &count, Preparsed(pad),
+                       reinterpret_cast<PCHAR>(const_cast<BYTE*>(report)), length);
+    if (status == HIDP_STATUS_BUFFER_TOO_SMALL) {
+        count = static_cast<ULONG>(std::size(on));
+        return true;
+    }
+    return status == HIDP_STATUS_SUCCESS;
+}
+
+bool Has(const USAGE (&on)[16], ULONG count, USAGE usage) {
+    return std::find(on, on + std::min<ULONG>(count, 16), usage) != on + std::min<ULONG>(count, 16);
+}
+
+} // namespace
+
+HANDLE FindTouchpad() {
+    std::vector<RAWINPUTDEVICELIST> list;
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        UINT count = 0;
+        if (GetRawInputDeviceList(nullptr, &count, sizeof(RAWINPUTDEVICELIST)) != 0) {
+            return nullptr;
+        }
+        list.resize(count);
+        const UINT got = GetRawInputDeviceList(list.data(), &count, sizeof(RAWINPUTDEVICELIST));
+        if (got != static_cast<UINT>(-1)) {
+            list.resize(got);
+            break;
+        }
+        list.clear(); // a device came between the two calls: ask again
+    }
+    for (const RAWINPUTDEVICELIST& entry : list) {
+        if (entry.dwType == RIM_TYPEHID && IsTouchpad(entry.hDevice)) {
+            return entry.hDevice;
+        }
+    }
+    return nullptr;
+}
+
+HRESULT OpenHidPad(HANDLE device, HidPad& pad) {
+    RID_DEVICE_INFO info = {};
+    info.cbSize = sizeof info;
+    UINT size = sizeof info;
+    if (device == nullptr ||
+        GetRawInputDeviceInfoW(device, RIDI_DEVICEINFO, &info, &size) == static_cast<UINT>(-1)) {
+        return HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED);
+    }
+    if (info.dwType != RIM_TYPEHID || info.hid.usUsagePage != ptp::PageDigitizer ||
+        info.hid.usUsage != ptp::UsageTouchpad) {
+        return E_INVALIDARG;
+    }
+    UINT bytes = 0;
+    if (GetRawInputDeviceInfoW(device, RIDI_PREPARSEDDATA, nullptr, &bytes) != 0 || bytes == 0) {
+        return HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED);
+    }
+    std::vector<BYTE> preparsed(bytes);
+    if (GetRawInputDeviceInfoW(device, RIDI_PREPARSEDDATA, preparsed.data(), &bytes) ==
+        static_cast<UINT>(-1)) {
+        return HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED);
+    }
+    const std::vector<ptp::UsageCap> caps =
+        ListUsageCaps(reinterpret_cast<PHIDP_PREPARSED_DATA>(preparsed.data()));
+    ptp::PadLayout layout;
+    if (ptp::DescribePad(caps, layout) != ptp::PadProblem::None) {
+        return HRESULT_FROM_WIN32(ERROR_NOT_SUPPORTED);
+    }
+    pad.device = device;
+    pad.preparsed = std::move(preparsed);
+    pad.layout = layout;
+    return S_OK;
+}
+
+bool DecodeReport(const HidPad& pad, const BYTE* report, ULONG length, uint32_t timeUs,
+                  ptp::Report& out) {
+    const ptp::PadLayout& layout = pad.layout;
+    ULONG value = 0;
+    if (!ReadValue(pad, ptp::PageDigitizer, layout.contactCountLink, ptp::UsageContactCount, report,
+                   length, value)) {
+        return false;
+    }
+    out.timeUs = timeUs;
+    out.contactCount = value;
+    out.scanTime = 0;
+    if (layout.hasScanTime && ReadValue(pad, ptp::PageDigitizer, layout.scanTimeLink,
+                                        ptp::UsageScanTime, report, length, value)) {
+        out.scanTime = value;
+    }
+    USAGE on[16];
+    ULONG count = 0;
+    out.button = layout.hasButton &&
+                 ReadButtons(pad, ptp::PageButton, layout.buttonLink, report, length, on, count) &&
+                 Has(on, count, ptp::UsageButton1);
+    out.slotCount = 0;
+    for (size_t i = 0; i < layout.slotCount; ++i) {
+        const ptp::SlotLayout& slot = layout.slots[i];
+        ULONG x = 0;
+        ULONG y = 0;
+        ULONG id = 0;
+        if (!ReadValue(pad, ptp::PageGenericDesktop, slot.link, ptp::UsageX, report, length, x) ||
+            !ReadValue(pad, ptp::PageGenericDesktop, slot.link, ptp::UsageY, report, length, y) ||
+            !ReadValue(pad, ptp::PageDigitizer, slot.link, ptp::UsageContactId, report, length,
+                       id) ||
+            !ReadButtons(pad, ptp::PageDigitizer, slot.link, report, length, on, count)) {
+            continue;
+        }
+        ptp::Contact& c = out.slots[out.slotCount++];
+        c.id = id;
+        c.tip = Has(on, count, ptp::UsageTipSwitch);
+        c.confident = !slot.hasConfidence || Has(on, count, ptp::UsageConfidence);
+        c.x = ptp::SignedValue(x, slot.x.bitSize, slot.x.logicalMin);
+        c.y = ptp::SignedValue(y, slot.y.bitSize, slot.y.logicalMin);
+    }
+    return true;
+}
+
+RawInputSource::RawInputSource(std::shared_ptr<const HidPad> hidPad) : pad(std::move(hidPad)) {}
+
+bool RawInputSource::Start(HWND window) {
+    RAWINPUTDEVICE device = {ptp::PageDigitizer, ptp::UsageTouchpad, RIDEV_INPUTSINK, window};
+    registered = RegisterRawInputDevices(&device, 1, sizeof device) != FALSE;
+    return registered;
+}
+
+void RawInputSource::OnMessage(UINT message, WPARAM, LPARAM lParam, FrameReceiver& receiver) {
+    if (message != WM_INPUT) {
+        return;
+    }
+    // NOLINTNEXTLINE(performance-no-int-to-ptr): WM_INPUT's lParam is the input's handle
+    const auto input = reinterpret_cast<HRAWINPUT>(lParam);
+    UINT size = 0;
+    if (GetRawInputData(input, RID_INPUT, nullptr, &size, sizeof(RAWINPUTHEADER)) != 0) {
+        return;
+    }
+    if (buffer.size() < size) {
+        buffer.resize(size);
+    }
+    if (GetRawInputData(input, RID_INPUT, buffer.data(), &size, sizeof(RAWINPUTHEADER)) ==
+            static_cast<UINT>(-1) ||
+        size < sizeof(RAWINPUTHEADER)) {
+        return;
+    }
+    const auto* raw = reinterpret_cast<const RAWINPUT*>(buffer.data());
+    if (raw->header.dwType != RIM_TYPEHID || raw->header.hDevice != pad->device) {
+        return;
+    }
+    const DWORD reportSize = raw->data.hid.dwSizeHid;
+    const BYTE* first = raw->data.hid.bRawData;
+    const BYTE* end = buffer.data() + size;
+    const uint32_t now = FrameClock();
+    for (DWORD i = 0; i < raw->data.hid.dwCount; ++i) {
+        const BYTE* bytes = first + static_cast<size_t>(i) * reportSize;
+        if (reportSize == 0 || bytes + reportSize > end) {
+            break;
+        }
+        if (!DecodeReport(*pad, bytes, reportSize, now, report)) {
+            continue;
+        }
+        assembler.Add(report, frames);
+        for (size_t f = 0; f < frames.count; ++f) {
+            receiver.OnFrame(frames.frames[f]);
+        }
+    }
+}
+
+void RawInputSource::Stop() {
+    if (registered) {
+        RAWINPUTDEVICE device = {ptp::PageDigitizer, ptp::UsageTouchpad, RIDEV_REMOVE, nullptr};
+        RegisterRawInputDevices(&device, 1, sizeof device);
+        registered = false;
+    }
+}

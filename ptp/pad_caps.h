@@ -1,0 +1,74 @@
+// What a Precision Touchpad's HID descriptor offers, as the HID parser lists it, and whether
+// the library can use the pad: the contact slots with their usages, the contact count, the
+// scan time and the button. Plain C++: the HID layer lists the capabilities, this decides.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+#include "frame_assembler.h"
+#include "pad_geometry.h"
+
+namespace ptp {
+
+// HID usage pages and usages of a Precision Touchpad.
+inline constexpr uint16_t PageGenericDesktop = 0x01;
+inline constexpr uint16_t PageButton = 0x09;
+inline constexpr uint16_t PageDigitizer = 0x0D;
+inline constexpr uint16_t UsageX = 0x30;
+inline constexpr uint16_t UsageY = 0x31;
+inline constexpr uint16_t UsageTouchpad = 0x05;
+inline constexpr uint16_t UsageTipSwitch = 0x42;
+inline constexpr uint16_t UsageConfidence = 0x47;
+inline constexpr uint16_t UsageContactId = 0x51;
+inline constexpr uint16_t UsageContactCount = 0x54;
+inline constexpr uint16_t UsageScanTime = 0x56;
+inline constexpr uint16_t UsageButton1 = 0x01;
+
+// One input usage of the descriptor: a value (with its ranges) or a one-bit button, in the
+// logical collection `link`.
+struct UsageCap {
+    uint16_t page = 0;
+    uint16_t usage = 0;
+    uint16_t link = 0;
+    bool isButton = false;
+    AxisCaps value; // for values
+};
+
+// Where one contact's usages are: its logical collection.
+struct SlotLayout {
+    uint16_t link = 0;
+    bool hasConfidence = false;
+    // X and Y fields as the parser gives them, for sign extension.
+    AxisCaps x;
+    AxisCaps y;
+};
+
+struct PadLayout {
+    PadGeometry geometry;
+    size_t slotCount = 0;
+    std::array<SlotLayout, MaxSlots> slots{};
+    uint16_t contactCountLink = 0;
+    bool hasScanTime = false;
+    uint16_t scanTimeLink = 0;
+    bool hasButton = false;
+    uint16_t buttonLink = 0;
+};
+
+enum class PadProblem {
+    None,
+    NoContacts,  // no logical collection with X, Y, a contact id and a tip switch
+    EmptyXRange, // X's logical range has no width
+    EmptyYRange,
+    NoContactCount, // frames cannot be told apart
+};
+
+const char* Describe(PadProblem problem);
+
+// Reads the layout out of the input usages. A pad without confidence is taken as confident in
+// every contact; one without a button has none. Slots beyond MaxSlots are not used.
+PadProblem DescribePad(std::span<const UsageCap> caps, PadLayout& layout);
+
+} // namespace ptp

@@ -1,0 +1,280 @@
+// Reports put together into frames (hybrid mode), what a pad's descriptor must offer, and the
+// scenario text a recording is written in.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "frame_assembler.h"
+#include "pad_caps.h"
+#include "ptp/test_pad.h"
+#include "scenario_writer.h"
+#include "velsim_core.h"
+
+namespace {
+
+using namespace ptptest;
+
+// ---- Frame assembly ----
+
+struct ReportSpec {
+    uint32_t scanTime;
+    uint32_t contactCount;
+    size_t slots; // slots decoded, with ids 10 * (report number) + slot
+    bool button;
+};
+
+struct FrameSpec {
+    std::array<uint32_t, 6> ids;
+    size_t count;
+    bool button;
+};
+
+struct AssemblyCase {
+    const char* name;
+    std::array<ReportSpec, 4> reports;
+    size_t reportCount;
+    // Frames completed after each report (in order), all together.
+    std::array<FrameSpec, 4> frames;
+    size_t frameCount;
+};
+
+constexpr AssemblyCase Assemblies[] = {
+    {"parallel mode: every report is a frame",
+     {{{1, 2, 5, false}, {2, 1, 5, true}}},
+     2,
+     {{{{0, 1}, 2, false}, {{10}, 1, true}}},
+     2},
+    {"hybrid mode: a scan in two reports",
+     {{{7, 3, 2, false}, {7, 0, 2, true}}},
+     2,
+     {{{{0, 1, 10}, 3, true}}},
+     1},
+    {"a new scan ends an incomplete one",
+     {{{7, 4, 2, false}, {8, 1, 2, false}}},
+     2,
+     {{{{0, 1}, 2, false}, {{10}, 1, false}}},
+     2},
+    {"a continuation of another scan ends the pending one and stands alone",
+     {{{7, 4, 2, false}, {9, 0, 2, true}}},
+     2,
+     {{{{0, 1}, 2, false}, {{}, 0, true}}},
+     2},
+    {"a report of no contacts is an empty frame", {{{3, 0, 5, true}}}, 1, {{{{}, 0, true}}}, 1},
+    {"more contacts than the library looks at are cut",
+     {{{3, 200, 16, false}}},
+     1,
+     {{{{0, 1, 2, 3, 4, 5}, ptp::MaxContacts, false}}},
+     1},
+};
+
+TEST(FrameAssembler, ReportsMakeWholeFrames) {
+    for (const AssemblyCase& c : Assemblies) {
+        SCOPED_TRACE(c.name);
+        ptp::FrameAssembler assembler;
+        std::vector<ptp::Frame> frames;
+        for (size_t r = 0; r < c.reportCount; ++r) {
+            const ReportSpec& spec = c.reports[r];
+            ptp::Report report;
+            report.timeUs = static_cast<uint32_t>(r) * 1000;
+            report.scanTime = spec.scanTime;
+            report.contactCount = spec.contactCount;
+            report.button = spec.button;
+            report.slotCount = spec.slots;
+            for (size_t s = 0; s < spec.slots; ++s) {
+                report.slots[s] = {static_cast<uint32_t>(10 * r + s), true, true, 0, 0};
+            }
+            ptp::FrameBatch batch;
+            assembler.Add(report, batch);
+            frames.insert(frames.end(), batch.frames.begin(), batch.frames.begin() + batch.count);
+        }
+        ASSERT_EQ(frames.size(), c.frameCount);
+        for (size_t f = 0; f < c.frameCount; ++f) {
+            const FrameSpec& want = c.frames[f];
+            EXPECT_EQ(frames[f].button, want.button) << "frame " << f;
+            ASSERT_EQ(frames[f].count, want.count) << "frame " << f;
+            for (size_t i = 0; i < want.count && i < want.ids.size(); ++i) {
+                EXPECT_EQ(frames[f].contacts[i].id, want.ids[i]) << "frame " << f << " slot " << i;
+            }
+        }
+    }
+}
+
+// ---- What a pad must offer ----
+
+using ptp::UsageCap;
+
+constexpr UsageCap Value(uint16_t page, uint16_t usage, uint16_t link,
+                         ptp::AxisCaps range = {0, 4000, 0, 1000, 0x11, 0xE, 16}) {
+    return {page, usage, link, false, range};
+}
+constexpr UsageCap Button(uint16_t page, uint16_t usage, uint16_t link) {
+    return {page, usage, link, true, {}};
+}
+
+constexpr uint16_t GD = ptp::PageGenericDesktop, DG = ptp::PageDigitizer;
+
+// One contact's usages in collection `link`.
+constexpr std::array<UsageCap, 5> ContactCaps(uint16_t link, ptp::AxisCaps x = TestX,
+                                              ptp::AxisCaps y = TestY) {
+    return {Value(GD, ptp::UsageX, link, x), Value(GD, ptp::UsageY, link, y),
+            Value(DG, ptp::UsageContactId, link), Button(DG, ptp::UsageTipSwitch, link),
+            Button(DG, ptp::UsageConfidence, link)};
+}
+
+struct DescribeCase {
+    const char* name;
+    std::array<UsageCap, 16> caps;
+    size_t count;
+    ptp::PadProblem problem;
+    size_t slots;
+    bool confidence;
+    bool button;
+};
+
+template <size_t N>
+constexpr void Put(std::array<UsageCap, 16>& into, size_t& at,
+                   const std::array<UsageCap, N>& caps) {
+    for (const UsageCap& c : caps) {
+        into[at++] = c;
+    }
+}
+
+constexpr DescribeCase Make(const char* name, std::array<UsageCap, 5> first,
+                            std::array<UsageCap, 5> second, size_t secondCount,
+                            std::array<UsageCap, 4> top, size_t topCount, ptp::PadProblem problem,
+                            size_t slots, bool confidence, bool button) {
+    DescribeCase c{name, {}, 0, problem, slots, confidence, button};
+    Put(c.caps, c.count, first);
+    for (size_t i = 0; i < secondCount; ++i) {
+        c.caps[c.count++] = second[i];
+    }
+    for (size_t i = 0; i < topCount; ++i) {
+        c.caps[c.count++] = top[i];
+    }
+    return c;
+}
+
+constexpr std::array<UsageCap, 4> Top = {Value(DG, ptp::UsageContactCount, 0),
+                                         Value(DG, ptp::UsageScanTime, 0),
+                                         Button(ptp::PageButton, ptp::UsageButton1, 0),
+                                         {}};
+
+constexpr std::array<UsageCap, 5> Without(std::array<UsageCap, 5> caps, uint16_t usage) {
+    for (UsageCap& c : caps) {
+        if (c.usage == usage) {
+            c.usage = 0x99; // a usage nobody looks for
+        }
+    }
+    return caps;
+}
+
+constexpr DescribeCase Descriptions[] = {
+    Make("two contacts, count, scan time, button", ContactCaps(2), ContactCaps(3), 5, Top, 3,
+         ptp::PadProblem::None, 2, true, true),
+    Make("no button", ContactCaps(2), ContactCaps(3), 5, Top, 2, ptp::PadProblem::None, 2, true,
+         false),
+    Make("no confidence: taken as always confident", Without(ContactCaps(2), ptp::UsageConfidence),
+         {}, 0, Top, 3, ptp::PadProblem::None, 1, false, true),
+    Make("no contact count", ContactCaps(2), {}, 0, {Top[1], Top[2]}, 2,
+         ptp::PadProblem::NoContactCount, 1, true, true),
+    Make("no tip switch", Without(ContactCaps(2), ptp::UsageTipSwitch), {}, 0, Top, 3,
+         ptp::PadProblem::NoContacts, 0, false, false),
+    Make("no contact id", Without(ContactCaps(2), ptp::UsageContactId), {}, 0, Top, 3,
+         ptp::PadProblem::NoContacts, 0, false, false),
+    Make("no Y", Without(ContactCaps(2), ptp::UsageY), {}, 0, Top, 3, ptp::PadProblem::NoContacts,
+         0, false, false),
+    Make("X of zero width", ContactCaps(2, {100, 100, 0, 1000, 0x11, 0xE, 16}), {}, 0, Top, 3,
+         ptp::PadProblem::EmptyXRange, 1, true, true),
+    Make("Y of zero width", ContactCaps(2, TestX, {0, 0, 0, 650, 0x11, 0xE, 16}), {}, 0, Top, 3,
+         ptp::PadProblem::EmptyYRange, 1, true, true),
+    Make("a slot without its tip switch is passed over", ContactCaps(2),
+         Without(ContactCaps(3), ptp::UsageTipSwitch), 5, Top, 3, ptp::PadProblem::None, 1, true,
+         true),
+};
+
+TEST(PadCaps, APadIsUsableWithContactsAndAContactCount) {
+    for (const DescribeCase& c : Descriptions) {
+        SCOPED_TRACE(c.name);
+        ptp::PadLayout layout;
+        const ptp::PadProblem problem =
+            ptp::DescribePad(std::span<const UsageCap>(c.caps.data(), c.count), layout);
+        EXPECT_EQ(problem, c.problem) << ptp::Describe(problem);
+        EXPECT_EQ(layout.slotCount, c.slots);
+        if (c.slots != 0) {
+            EXPECT_EQ(layout.slots[0].link, 2);
+            EXPECT_EQ(layout.slots[0].hasConfidence, c.confidence);
+        }
+        if (problem == ptp::PadProblem::None) {
+            EXPECT_EQ(layout.hasButton, c.button);
+            EXPECT_EQ(layout.geometry.x.logicalMax, 4000);
+            EXPECT_DOUBLE_EQ(layout.geometry.y.millimetres, 65.0);
+        }
+    }
+}
+
+// ---- Scenario text ----
+
+TEST(ScenarioWriter, ARecordingIsAScenarioTheSimulatedTouchpadReads) {
+    const ptp::Packet packets[] = {{ptp::PacketFinger, 2500, 3400, 0},
+                                   {ptp::PacketFinger, 2515, 3390, -7},
+                                   {ptp::PacketGesture, 2515, 3390, 0},
+                                   {0, 2515, 3390, 0}};
+    const uint32_t pauses[] = {120, 8, 0, 0};
+    std::string text = ptp::ScenarioHeader(13, TestPad());
+    char line[ptp::PacketLineMax];
+    for (size_t i = 0; i < std::size(packets); ++i) {
+        text.append(line, ptp::FormatPacketLine(packets[i], pauses[i], line));
+    }
+    EXPECT_NE(text.find("packet a=0x2000 x=2515 y=3390 motion=-7 pause=8\n"), std::string::npos);
+
+    const auto parsed = ParseScenario(text);
+    ASSERT_TRUE(std::holds_alternative<Scenario>(parsed))
+        << std::get<ScenarioError>(parsed).message << " on line "
+        << std::get<ScenarioError>(parsed).line;
+    const Scenario& s = std::get<Scenario>(parsed);
+    EXPECT_EQ(s.kind, 13);
+    EXPECT_EQ(s.edges[0], 1000);
+    EXPECT_EQ(s.edges[1], 1000);
+    EXPECT_EQ(s.edges[2], 7000);
+    EXPECT_EQ(s.edges[3], 5800);
+    EXPECT_EQ(s.rateHz, 0) << "rate max: the pauses carry the timing";
+    ASSERT_EQ(s.packets.size(), std::size(packets));
+    for (size_t i = 0; i < std::size(packets); ++i) {
+        EXPECT_EQ(static_cast<uint32_t>(s.packets[i].a), packets[i].flagsA);
+        EXPECT_EQ(s.packets[i].b, 0);
+        EXPECT_EQ(s.packets[i].x, packets[i].x);
+        EXPECT_EQ(s.packets[i].y, packets[i].y);
+        EXPECT_EQ(s.packets[i].motion, packets[i].motion);
+        EXPECT_EQ(static_cast<uint32_t>(s.packets[i].pauseMs), pauses[i]);
+    }
+}
+
+struct PauseCase {
+    const char* name;
+    std::array<int64_t, 6> deliveredUs;
+    std::array<uint32_t, 6> pauses;
+};
+
+constexpr PauseCase PauseCases[] = {
+    {"whole milliseconds", {5000, 13000, 21000, 21000, 29000, 1029000}, {5, 8, 8, 0, 8, 1000}},
+    // 8.3 ms apart: the pauses round so that their sum follows the clock.
+    {"fractions add up", {8300, 16600, 24900, 33200, 41500, 49800}, {8, 9, 8, 8, 9, 8}},
+    {"time that runs backwards pauses 0",
+     {10000, 9000, 9500, 11000, 11000, 12000},
+     {10, 0, 0, 1, 0, 1}},
+};
+
+TEST(ScenarioWriter, PausesFollowTheClockWithoutDrift) {
+    for (const PauseCase& c : PauseCases) {
+        SCOPED_TRACE(c.name);
+        ptp::PauseClock clock(0);
+        for (size_t i = 0; i < c.deliveredUs.size(); ++i) {
+            EXPECT_EQ(clock.PauseBefore(c.deliveredUs[i]), c.pauses[i]) << "packet " << i;
+        }
+    }
+}
+
+} // namespace

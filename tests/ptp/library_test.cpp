@@ -1,0 +1,569 @@
+// velptp's objects in this process under Wine: what they answer without a touchpad, and, with
+// frames a test hands to a device in place of the touchpad's raw input, delivery on the
+// library's own thread as Tapdeck expects it, the mouse hook of a claim, and recording.
+#include <gtest/gtest.h>
+
+#include <objbase.h>
+
+#include <memory>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "mouse_hook.h"
+#include "ptp/scripted_frames.h"
+#include "ptp/test_pad.h"
+#include "sim/sim_fixture.h"
+#include "support/process.h"
+#include "support/recording_sink.h"
+#include "velptp_core.h"
+#include "velsim_core.h"
+
+namespace {
+
+using namespace ptptest;
+
+template <class Interface> Owned<Interface> MakePtp(PtpObject object, REFIID iid) {
+    void* made = nullptr;
+    if (FAILED(PtpCreateObject(object, iid, &made))) {
+        return Owned<Interface>();
+    }
+    return Owned<Interface>(static_cast<Interface*>(made));
+}
+
+// Every test starts and must end with no live object and no delivery thread of the library.
+class PtpTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        CoInitialize(nullptr);
+        ASSERT_EQ(PtpLiveObjects(), 0);
+    }
+    void TearDown() override {
+        EXPECT_TRUE(PtpWaitDelivery(5000));
+        EXPECT_EQ(PtpLiveObjects(), 0);
+    }
+};
+
+// ---- Without a touchpad ----
+
+TEST_F(PtpTest, UnderWineThereIsNoTouchpadToLocate) {
+    auto api = MakePtp<DeviceApi>(PtpObject::VelAPI, IID_DeviceApi);
+    ASSERT_TRUE(api);
+    EXPECT_EQ(api->Prepare(), 0);
+    LONG handle = 5;
+    EXPECT_EQ(api->LocateDevice(LocateSelector, LocateSelector, &handle), NoTouchpad);
+    EXPECT_EQ(handle, NoDeviceHandle);
+    EXPECT_EQ(api->LocateDevice(LocateSelector, LocateSelector, nullptr), E_POINTER);
+}
+
+// A raw-input device of the given type, as a LocateDevice handle; -1 when there is none.
+LONG RawInputDevice(DWORD type) {
+    UINT count = 0;
+    GetRawInputDeviceList(nullptr, &count, sizeof(RAWINPUTDEVICELIST));
+    std::vector<RAWINPUTDEVICELIST> list(count);
+    GetRawInputDeviceList(list.data(), &count, sizeof(RAWINPUTDEVICELIST));
+    for (const auto& entry : list) {
+        if (entry.dwType == type) {
+            return HandleToLong(entry.hDevice);
+        }
+    }
+    return -1;
+}
+
+TEST_F(PtpTest, AttachRefusesAnythingButATouchpadAndClaimNeedsAnAttachedOne) {
+    const LONG mouse = RawInputDevice(RIM_TYPEMOUSE);
+    const LONG keyboard = RawInputDevice(RIM_TYPEKEYBOARD);
+    ASSERT_NE(mouse, -1) << "Wine lists a mouse";
+    ASSERT_NE(keyboard, -1) << "Wine lists a keyboard";
+    const struct {
+        const char* name;
+        LONG handle;
+        HRESULT status;
+    } cases[] = {
+        {"no device", NoDeviceHandle, NoTouchpad},
+        {"a handle of nothing", 0x7123, NoTouchpad},
+        {"the mouse", mouse, E_INVALIDARG},
+        {"the keyboard", keyboard, E_INVALIDARG},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto device = MakePtp<PointingDevice>(PtpObject::PointingDevice, IID_PointingDevice);
+        ASSERT_TRUE(device);
+        EXPECT_EQ(device->Attach(c.handle), c.status);
+        EXPECT_EQ(device->Claim(0), NotAttached);
+    }
+}
+
+TEST_F(PtpTest, DevicePropertiesAreFixedAndWrittenOnesReadBack) {
+    auto device = MakePtp<PointingDevice>(PtpObject::PointingDevice, IID_PointingDevice);
+    ASSERT_TRUE(device);
+    const struct {
+        LONG id;
+        LONG value;
+    } fixed[] = {{PropDeviceKind, DeviceKindTouchpad},
+                 {PropXLo, 1000},
+                 {PropYLo, 1000},
+                 {PropXHi, 7000},
+                 {PropYHi, 5800},
+                 {PropModeLed, 0},
+                 {0x12345678, 0}};
+    for (const auto& p : fixed) {
+        LONG value = -7;
+        EXPECT_EQ(device->ReadProperty(p.id, &value), 0);
+        EXPECT_EQ(value, p.value) << std::hex << p.id;
+    }
+    EXPECT_EQ(device->ReadProperty(PropX, nullptr), E_POINTER);
+    // The pad has no mode LED: the value is kept and reads back.
+    for (LONG led : {ModeLedOn, ModeLedOff}) {
+        EXPECT_EQ(device->WriteProperty(PropModeLed, led), 0);
+        LONG value = 0;
+        device->ReadProperty(PropModeLed, &value);
+        EXPECT_EQ(value, led);
+    }
+    // The fixed properties are the library's; writing them changes nothing.
+    EXPECT_EQ(device->WriteProperty(PropDeviceKind, 7), 0);
+    LONG kind = 0;
+    device->ReadProperty(PropDeviceKind, &kind);
+    EXPECT_EQ(kind, DeviceKindTouchpad);
+}
+
+// A DevicePacket that is not the library's.
+class ForeignPacket final : public DevicePacket {
+public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** ppv) override {
+        *ppv = IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_DevicePacket) ? this : nullptr;
+        return *ppv ? S_OK : E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    LONG STDMETHODCALLTYPE ReadProperty(LONG, LONG* value) override {
+        *value = 0;
+        return 0;
+    }
+    LONG STDMETHODCALLTYPE ReservedA() override { return E_NOTIMPL; }
+    LONG STDMETHODCALLTYPE CopyPacket(DevicePacket*) override { return 0; }
+    LONG STDMETHODCALLTYPE ReservedB() override { return E_NOTIMPL; }
+};
+
+TEST_F(PtpTest, PacketsAreFilledAndCopiedOnlyBetweenTheLibrarysOwn) {
+    auto device = MakePtp<PointingDevice>(PtpObject::PointingDevice, IID_PointingDevice);
+    auto packet = MakePtp<DevicePacket>(PtpObject::VelPacket, IID_DevicePacket);
+    ASSERT_TRUE(device && packet);
+    ForeignPacket foreign;
+    EXPECT_EQ(device->FillPacket(nullptr), E_POINTER);
+    EXPECT_EQ(device->FillPacket(&foreign), E_INVALIDARG);
+    EXPECT_EQ(packet->CopyPacket(&foreign), E_INVALIDARG);
+    EXPECT_EQ(packet->CopyPacket(nullptr), E_POINTER);
+    // Before any delivery: no finger, at the pad's low corner.
+    ASSERT_EQ(device->FillPacket(packet.Get()), 0);
+    const struct {
+        LONG id;
+        LONG value;
+    } fields[] = {{PropFlagsA, 0}, {PropFlagsB, 0}, {PropX, 1000}, {PropY, 1000}, {PropMotion, 0}};
+    for (const auto& f : fields) {
+        LONG value = -7;
+        EXPECT_EQ(packet->ReadProperty(f.id, &value), 0);
+        EXPECT_EQ(value, f.value) << std::hex << f.id;
+    }
+}
+
+TEST_F(PtpTest, TheClassFactoryMakesOnlyItsOwnClasses) {
+    void* out = nullptr;
+    EXPECT_EQ(PtpGetClassObject(CLSID_VelSimApi, IID_IClassFactory, &out),
+              CLASS_E_CLASSNOTAVAILABLE);
+    ASSERT_EQ(PtpGetClassObject(CLSID_VelPtpPointingDevice, IID_IClassFactory, &out), S_OK);
+    auto* factory = static_cast<IClassFactory*>(out);
+    EXPECT_EQ(factory->CreateInstance(factory, IID_PointingDevice, &out), CLASS_E_NOAGGREGATION);
+    EXPECT_EQ(factory->CreateInstance(nullptr, IID_DeviceApi, &out), E_NOINTERFACE);
+    EXPECT_EQ(PtpLiveObjects(), 0);
+    ASSERT_EQ(factory->CreateInstance(nullptr, IID_PointingDevice, &out), S_OK);
+    EXPECT_EQ(PtpLiveObjects(), 1);
+    EXPECT_EQ(PtpCanUnloadNow(), S_FALSE);
+    static_cast<PointingDevice*>(out)->Release();
+    EXPECT_EQ(factory->LockServer(TRUE), S_OK);
+    EXPECT_EQ(PtpCanUnloadNow(), S_FALSE);
+    EXPECT_EQ(factory->LockServer(FALSE), S_OK);
+    EXPECT_EQ(PtpCanUnloadNow(), S_OK);
+    factory->Release();
+}
+
+// ---- Delivery, with frames of the test's own ----
+
+constexpr int32_t Ax = 1000, Ay = 1300; // device point (2500, 3400)
+
+// A tap at A, starting at `ms` on the frames' clock.
+std::vector<ptp::Frame> TapFrames(uint32_t ms) {
+    return {MakeFrame(ms, {{1, Ax, Ay}}), MakeFrame(ms + 8, {{1, Ax, Ay}}),
+            MakeFrame(ms + 16, {{1, Ax, Ay, false}})};
+}
+
+// Its packets: finger down twice, the lift with the gesture bit, both bits clear.
+constexpr Call TapCalls[] = {{0, 0x2000, 0, 2500, 3400, 0},
+                             {0, 0x2000, 0, 2500, 3400, 0},
+                             {0, 0x10000, 0, 2500, 3400, 0},
+                             {0, 0, 0, 2500, 3400, 0}};
+
+uint32_t NowMs() {
+    return FrameClock() / 1000;
+}
+
+class DeliveryTest : public PtpTest {
+protected:
+    void Open(bool failStart = false) {
+        device = MakePtp<PointingDevice>(PtpObject::PointingDevice, IID_PointingDevice);
+        packet = MakePtp<DevicePacket>(PtpObject::VelPacket, IID_DevicePacket);
+        ASSERT_TRUE(device && packet);
+        ASSERT_EQ(PtpAttachSource(device.Get(), TestPad(), script->Maker(failStart)), S_OK);
+        sink = std::make_unique<RecordingSink>(device.Get(), packet.Get());
+    }
+    void TearDown() override {
+        device.Reset();
+        packet.Reset();
+        sink.reset();
+        PtpTest::TearDown();
+    }
+
+    // Starts delivery of a tap; returns once the sink's first call is running, which goes on
+    // only when `release` is set.
+    void StartWithFirstCallHeld(Event& release) {
+        sink->HoldFirstCall(firstCallEntered, release);
+        ASSERT_EQ(device->SetPacketSink(sink.get()), 0);
+        ASSERT_EQ(device->Claim(0), 0);
+        ASSERT_TRUE(script->Push(TapFrames(NowMs())));
+        ASSERT_TRUE(firstCallEntered.Wait(5000));
+    }
+
+    static void ExpectTap(const std::vector<Call>& calls, size_t from = 0) {
+        ASSERT_GE(calls.size(), from + std::size(TapCalls));
+        for (size_t i = 0; i < std::size(TapCalls); ++i) {
+            SCOPED_TRACE(i);
+            const Call& got = calls[from + i];
+            EXPECT_EQ(got.a, TapCalls[i].a);
+            EXPECT_EQ(got.b, 0);
+            EXPECT_EQ(got.x, TapCalls[i].x);
+            EXPECT_EQ(got.y, TapCalls[i].y);
+            EXPECT_EQ(got.motion, TapCalls[i].motion);
+        }
+    }
+
+    std::shared_ptr<ScriptedFrames> script = ScriptedFrames::Make();
+    Owned<PointingDevice> device;
+    Owned<DevicePacket> packet;
+    std::unique_ptr<RecordingSink> sink;
+    Event firstCallEntered;
+};
+
+TEST_F(DeliveryTest, PacketsArriveFromTheClaimOnTheLibrarysThreadWithTheirValues) {
+    ASSERT_NO_FATAL_FAILURE(Open());
+    ASSERT_EQ(device->SetPacketSink(sink.get()), 0);
+    EXPECT_EQ(script->Made(), 0) << "nothing is delivered before the claim";
+    ASSERT_EQ(device->Claim(0), 0);
+    EXPECT_EQ(script->Started(), 1) << "Claim returns once the input is set up";
+
+    ASSERT_TRUE(script->Push(TapFrames(NowMs())));
+    ASSERT_TRUE(sink->WaitForCalls(std::size(TapCalls)));
+    Sleep(50);
+    const auto calls = sink->Calls();
+    EXPECT_EQ(calls.size(), std::size(TapCalls));
+    ExpectTap(calls);
+    for (const Call& call : calls) {
+        EXPECT_NE(call.thread, GetCurrentThreadId());
+        EXPECT_EQ(call.thread, script->LastThread());
+    }
+
+    // Outside a delivery call FillPacket gives the packet delivered last.
+    LONG flags = -1;
+    LONG x = 0;
+    ASSERT_EQ(device->FillPacket(packet.Get()), 0);
+    packet->ReadProperty(PropFlagsA, &flags);
+    packet->ReadProperty(PropX, &x);
+    EXPECT_EQ(flags, 0);
+    EXPECT_EQ(x, 2500);
+
+    EXPECT_EQ(device->Unclaim(), 0);
+    EXPECT_TRUE(PtpWaitDelivery(5000));
+    EXPECT_FALSE(script->Listening());
+}
+
+TEST_F(DeliveryTest, ASinkGivenToAClaimedDeviceStartsDelivery) {
+    ASSERT_NO_FATAL_FAILURE(Open());
+    ASSERT_EQ(device->Claim(0), 0);
+    EXPECT_EQ(script->Made(), 0) << "no sink, nothing to deliver to";
+    ASSERT_EQ(device->SetPacketSink(sink.get()), 0);
+    EXPECT_EQ(script->Started(), 1);
+    ASSERT_TRUE(script->Push(TapFrames(NowMs())));
+    ASSERT_TRUE(sink->WaitForCalls(std::size(TapCalls)));
+    ExpectTap(sink->Calls());
+}
+
+TEST_F(DeliveryTest, UnclaimDoesNotWaitForARunningCallAndNoCallStartsAfterIt) {
+    ASSERT_NO_FATAL_FAILURE(Open());
+    Event release;
+    ASSERT_NO_FATAL_FAILURE(StartWithFirstCallHeld(release));
+    // The sink may be waiting for this very thread, as Tapdeck's can: Unclaim must not wait.
+    EXPECT_EQ(device->Unclaim(), 0);
+    EXPECT_EQ(sink->inside.load(), 1);
+    release.Set();
+    EXPECT_TRUE(PtpWaitDelivery(5000));
+    EXPECT_EQ(sink->Count(), 1u) << "the tap's other three packets came after Unclaim";
+    EXPECT_FALSE(script->Push(TapFrames(NowMs()))) << "nothing listens after the run";
+}
+
+TEST_F(DeliveryTest, ANullSinkReturnsOnlyAfterTheRunningCall) {
+    ASSERT_NO_FATAL_FAILURE(Open());
+    Event release;
+    ASSERT_NO_FATAL_FAILURE(StartWithFirstCallHeld(release));
+    HANDLE releaser = CreateThread(nullptr, 0, SetAfterAWhile, &release, 0, nullptr);
+    ASSERT_NE(releaser, nullptr);
+    EXPECT_EQ(device->SetPacketSink(nullptr), 0);
+    EXPECT_EQ(sink->inside.load(), 0) << "returned while the call was still running";
+    EXPECT_EQ(sink->Count(), 1u);
+    EXPECT_TRUE(PtpWaitDelivery(0)) << "the run's thread has ended";
+    WaitForSingleObject(releaser, INFINITE);
+    CloseHandle(releaser);
+}
+
+TEST_F(DeliveryTest, TheSinkMayReleaseTheDeviceFromInsideItsCall) {
+    ASSERT_NO_FATAL_FAILURE(Open());
+    PointingDevice* raw = device.Get();
+    raw->AddRef();
+    device.Reset();
+    sink->during = [raw](size_t index) {
+        if (index == 0) {
+            raw->Release(); // the last reference, on the delivery thread
+        }
+    };
+    ASSERT_EQ(raw->SetPacketSink(sink.get()), 0);
+    ASSERT_EQ(raw->Claim(0), 0);
+    ASSERT_TRUE(script->Push(TapFrames(NowMs())));
+    EXPECT_TRUE(PtpWaitDelivery(5000));
+    EXPECT_EQ(sink->Count(), 1u);
+    EXPECT_EQ(PtpLiveObjects(), 1) << "only the packet";
+}
+
+TEST_F(DeliveryTest, AClaimAfterUnclaimStartsAFreshRun) {
+    ASSERT_NO_FATAL_FAILURE(Open());
+    ASSERT_EQ(device->SetPacketSink(sink.get()), 0);
+    ASSERT_EQ(device->Claim(0), 0);
+    // A finger put down and left there when the claim ends...
+    ASSERT_TRUE(script->Push(MakeFrame(NowMs(), {{1, Ax, Ay}})));
+    ASSERT_TRUE(sink->WaitForCalls(1));
+    EXPECT_EQ(device->Unclaim(), 0);
+    ASSERT_TRUE(PtpWaitDelivery(5000));
+    // ...is new to the next claim, whose run starts from nothing.
+    ASSERT_EQ(device->Claim(0), 0);
+    EXPECT_EQ(script->Started(), 2);
+    ASSERT_TRUE(script->Push(TapFrames(NowMs())));
+    ASSERT_TRUE(sink->WaitForCalls(1 + std::size(TapCalls)));
+    ExpectTap(sink->Calls(), 1);
+}
+
+TEST_F(DeliveryTest, AClaimWhoseInputCannotStartFailsAndLeavesNothingRunning) {
+    ASSERT_NO_FATAL_FAILURE(Open(/*failStart=*/true));
+    ASSERT_EQ(device->SetPacketSink(sink.get()), 0);
+    EXPECT_EQ(device->Claim(0), HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED));
+    EXPECT_TRUE(PtpWaitDelivery(0));
+    // The failed claim holds nothing: a sink given later starts no run.
+    ASSERT_EQ(device->SetPacketSink(sink.get()), 0);
+    EXPECT_EQ(script->Made(), 1);
+    EXPECT_TRUE(PtpWaitDelivery(0));
+}
+
+TEST_F(DeliveryTest, AFingerNoLongerReportedIsLiftedByTheDeliveryThread) {
+    ASSERT_NO_FATAL_FAILURE(Open());
+    ASSERT_EQ(device->SetPacketSink(sink.get()), 0);
+    ASSERT_EQ(device->Claim(0), 0);
+    ASSERT_TRUE(script->Push(MakeFrame(NowMs(), {{1, Ax, Ay}})));
+    // No more frames: the pad has stopped reporting the finger. It must not stay down.
+    ASSERT_TRUE(sink->WaitForCalls(2));
+    const auto calls = sink->Calls();
+    EXPECT_EQ(calls[0].a, 0x2000);
+    EXPECT_EQ(calls[1].a, 0) << "lifted, without a tap";
+    EXPECT_EQ(calls[1].x, 2500);
+}
+
+// ---- The claim's mouse hook ----
+
+void MoveMouse() {
+    INPUT move = {};
+    move.type = INPUT_MOUSE;
+    move.mi.dx = 3;
+    move.mi.dy = 2;
+    move.mi.dwFlags = MOUSEEVENTF_MOVE;
+    SendInput(1, &move, sizeof move);
+}
+
+bool WaitHookSees(long count) {
+    for (int i = 0; i < 2000; ++i) {
+        if (MouseHookTotals().seen >= count) {
+            return true;
+        }
+        Sleep(1);
+    }
+    return false;
+}
+
+TEST_F(DeliveryTest, TheClaimHooksMouseInputUntilUnclaimAndPassesInjectedInput) {
+    ASSERT_NO_FATAL_FAILURE(Open());
+    ASSERT_EQ(device->SetPacketSink(sink.get()), 0);
+    const MouseHookCounts before = MouseHookTotals();
+    ASSERT_EQ(device->Claim(0), 0);
+    MoveMouse();
+    ASSERT_TRUE(WaitHookSees(before.seen + 1)) << "the hook is not in place";
+    EXPECT_EQ(MouseHookTotals().swallowed, before.swallowed) << "injected input must pass";
+
+    EXPECT_EQ(device->Unclaim(), 0);
+    ASSERT_TRUE(PtpWaitDelivery(5000));
+    const long seen = MouseHookTotals().seen;
+    MoveMouse();
+    Sleep(300);
+    EXPECT_EQ(MouseHookTotals().seen, seen) << "the hook outlived the claim";
+}
+
+TEST_F(DeliveryTest, ReleasingAClaimedDeviceRemovesTheHook) {
+    ASSERT_NO_FATAL_FAILURE(Open());
+    ASSERT_EQ(device->SetPacketSink(sink.get()), 0);
+    const long before = MouseHookTotals().seen;
+    ASSERT_EQ(device->Claim(0), 0);
+    MoveMouse();
+    ASSERT_TRUE(WaitHookSees(before + 1));
+    device.Reset();
+    EXPECT_TRUE(PtpWaitDelivery(0)) << "releasing the device joins its run";
+    const long seen = MouseHookTotals().seen;
+    MoveMouse();
+    Sleep(300);
+    EXPECT_EQ(MouseHookTotals().seen, seen);
+}
+
+struct HookCase {
+    const char* name;
+    int code;
+    WPARAM message;
+    DWORD flags;
+    bool claimed;
+    MouseVerdict verdict;
+};
+
+constexpr MouseVerdict Swallow = MouseVerdict::Swallow, Pass = MouseVerdict::Pass;
+
+constexpr HookCase HookCases[] = {
+    {"a move while claimed", HC_ACTION, WM_MOUSEMOVE, 0, true, Swallow},
+    {"left button down", HC_ACTION, WM_LBUTTONDOWN, 0, true, Swallow},
+    {"left button up", HC_ACTION, WM_LBUTTONUP, 0, true, Swallow},
+    {"right button down", HC_ACTION, WM_RBUTTONDOWN, 0, true, Swallow},
+    {"right button up", HC_ACTION, WM_RBUTTONUP, 0, true, Swallow},
+    {"middle button down", HC_ACTION, WM_MBUTTONDOWN, 0, true, Swallow},
+    {"middle button up", HC_ACTION, WM_MBUTTONUP, 0, true, Swallow},
+    {"x button down", HC_ACTION, WM_XBUTTONDOWN, 0, true, Swallow},
+    {"x button up", HC_ACTION, WM_XBUTTONUP, 0, true, Swallow},
+    {"the wheel (two-finger scrolling)", HC_ACTION, WM_MOUSEWHEEL, 0, true, Swallow},
+    {"the horizontal wheel", HC_ACTION, WM_MOUSEHWHEEL, 0, true, Swallow},
+    {"an injected move", HC_ACTION, WM_MOUSEMOVE, LLMHF_INJECTED, true, Pass},
+    {"an injected click", HC_ACTION, WM_LBUTTONDOWN, LLMHF_INJECTED, true, Pass},
+    {"injected from a lower integrity level", HC_ACTION, WM_MOUSEMOVE,
+     LLMHF_INJECTED | LLMHF_LOWER_IL_INJECTED, true, Pass},
+    {"a move once unclaimed", HC_ACTION, WM_MOUSEMOVE, 0, false, Pass},
+    {"a click once unclaimed", HC_ACTION, WM_LBUTTONDOWN, 0, false, Pass},
+    {"a negative code is passed on untouched", -1, WM_MOUSEMOVE, 0, true, Pass},
+    {"another message", HC_ACTION, WM_USER + 5, 0, true, Pass},
+};
+
+TEST(MouseHookDecision, SwallowsRealMouseInputOnlyWhileClaimed) {
+    for (const HookCase& c : HookCases) {
+        EXPECT_EQ(DecideMouse(c.code, c.message, c.flags, c.claimed), c.verdict) << c.name;
+    }
+}
+
+// ---- Recording ----
+
+class RecordingTest : public DeliveryTest {
+protected:
+    void TearDown() override {
+        RegDeleteTreeW(HKEY_CURRENT_USER, SettingsKey);
+        DeleteFileW(path.c_str());
+        DeliveryTest::TearDown();
+    }
+
+    // Claims, delivers a tap and a short slide, unclaims; returns the recorded scenario.
+    Scenario RecordASession() {
+        sink->during = nullptr;
+        EXPECT_EQ(device->SetPacketSink(sink.get()), 0);
+        EXPECT_EQ(device->Claim(0), 0);
+        Sleep(40);
+        const uint32_t start = NowMs();
+        std::vector<ptp::Frame> frames = TapFrames(start);
+        for (int i = 0; i < 4; ++i) {
+            frames.push_back(MakeFrame(start + 100 + 8 * i, {{2, 3900, 1300 - 40 * i}}));
+        }
+        frames.push_back(MakeFrame(start + 132, {{2, 3900, 1180, false}}));
+        EXPECT_TRUE(script->Push(frames));
+        EXPECT_TRUE(sink->WaitForCalls(9));
+        EXPECT_EQ(device->Unclaim(), 0);
+        EXPECT_TRUE(PtpWaitDelivery(5000));
+        const auto parsed = ParseScenario(ReadWholeFile(path));
+        if (!std::holds_alternative<Scenario>(parsed)) {
+            ADD_FAILURE() << "not a scenario: " << std::get<ScenarioError>(parsed).message;
+            return {};
+        }
+        return std::get<Scenario>(parsed);
+    }
+
+    void ExpectRecorded(const Scenario& s) {
+        EXPECT_EQ(s.kind, DeviceKindTouchpad);
+        EXPECT_EQ(s.edges[0], 1000);
+        EXPECT_EQ(s.edges[3], 5800);
+        EXPECT_EQ(s.rateHz, 0);
+        const auto calls = sink->Calls();
+        ASSERT_EQ(s.packets.size(), calls.size());
+        LONG paused = 0;
+        for (size_t i = 0; i < calls.size(); ++i) {
+            SCOPED_TRACE(i);
+            EXPECT_EQ(s.packets[i].a, calls[i].a);
+            EXPECT_EQ(s.packets[i].x, calls[i].x);
+            EXPECT_EQ(s.packets[i].y, calls[i].y);
+            EXPECT_EQ(s.packets[i].motion, calls[i].motion);
+            paused += s.packets[i].pauseMs;
+        }
+        // The claim came 40 ms or more before the first packet.
+        EXPECT_GE(s.packets[0].pauseMs, 30);
+        EXPECT_GE(paused, 40);
+    }
+
+    std::wstring path = TempFilePath(L"rec");
+};
+
+TEST_F(RecordingTest, TheEnvironmentVariableRecordsTheDeliveredPacketsAsAScenario) {
+    ScopedVariable record(RecordVariable, path);
+    ASSERT_NO_FATAL_FAILURE(Open());
+    ExpectRecorded(RecordASession());
+}
+
+TEST_F(RecordingTest, TheSettingUnderHkcuRecordsWithEnvironmentStringsExpanded) {
+    ScopedVariable none(RecordVariable, L"");
+    wchar_t dir[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, dir);
+    ScopedVariable folder(L"PTP_TEST_FOLDER", dir);
+    path = std::wstring(dir) + L"ptp-recorded.scenario";
+    const std::wstring setting = L"%PTP_TEST_FOLDER%ptp-recorded.scenario";
+    ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, SettingsKey, RecordValue, REG_EXPAND_SZ,
+                              setting.c_str(),
+                              static_cast<DWORD>((setting.size() + 1) * sizeof(wchar_t))),
+              ERROR_SUCCESS);
+    ASSERT_NO_FATAL_FAILURE(Open());
+    ExpectRecorded(RecordASession());
+}
+
+TEST_F(RecordingTest, WithoutASettingNothingIsWritten) {
+    ScopedVariable none(RecordVariable, L"");
+    DeleteFileW(path.c_str());
+    ASSERT_NO_FATAL_FAILURE(Open());
+    ASSERT_EQ(device->SetPacketSink(sink.get()), 0);
+    ASSERT_EQ(device->Claim(0), 0);
+    ASSERT_TRUE(script->Push(TapFrames(NowMs())));
+    ASSERT_TRUE(sink->WaitForCalls(std::size(TapCalls)));
+    EXPECT_EQ(device->Unclaim(), 0);
+    ASSERT_TRUE(PtpWaitDelivery(5000));
+    EXPECT_EQ(GetFileAttributesW(path.c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+} // namespace
