@@ -5,6 +5,7 @@
 //   Installed.*         after a silent install, and after an upgrade over it
 //   Override.*          after the shipped example override was imported with regedit
 //   WithoutDemo.*       after an upgrade without the demo component
+//   AnyTouchpad.*       after an upgrade with the Precision Touchpad device library
 //   Uninstalled.*       after the silent uninstall
 //
 // The script says what it expects in TAPDECK_EXPECT_VERSION, TAPDECK_EXPECT_HOTKEY (the
@@ -336,6 +337,28 @@ TEST_F(WithoutDemo, TheEarlierDemoIsTakenAway) {
     EXPECT_EQ(ServerOf(ProgIdDeviceApi), L"");
 }
 
+// --- with the Precision Touchpad device library -------------------------------------------------
+
+using AnyTouchpad = PackageTest;
+
+TEST_F(AnyTouchpad, ItsLibraryOwnsTheProgIds) {
+    EXPECT_TRUE(Exists(InstallFolder() + L"\\velptp.dll"));
+    for (const wchar_t* progId : {ProgIdDeviceApi, ProgIdPointingDevice, ProgIdDevicePacket}) {
+        EXPECT_EQ(ServerOf(progId), InstallFolder() + L"\\velptp.dll") << Narrow(progId);
+    }
+}
+
+// Wine has no touchpad: Tapdeck finds none through the library, beeps once and ends.
+TEST_F(AnyTouchpad, WithoutATouchpadTapdeckBeepsAndEnds) {
+    ChildProcess::Options options;
+    options.traceBeeps = true;
+    ChildProcess tapdeck = ChildProcess::Start(InstallFolder() + L"\\tapdeck.exe", L"", options);
+    ASSERT_TRUE(tapdeck.Started());
+    ASSERT_TRUE(tapdeck.Wait(20000));
+    EXPECT_EQ(tapdeck.ExitCode(), 0xFFFFFFFFu);
+    EXPECT_EQ(tapdeck.BeepCount(), 1);
+}
+
 // --- uninstalled --------------------------------------------------------------------------------
 
 using Uninstalled = PackageTest;
@@ -348,6 +371,7 @@ TEST_F(Uninstalled, NothingOfTheInstallIsLeft) {
     EXPECT_FALSE(Exists(InstallFolder()));
     EXPECT_FALSE(Exists(MenuFolder()));
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, UninstallKey));
+    // Neither device library is left registered.
     for (const wchar_t* progId : {ProgIdDeviceApi, ProgIdPointingDevice, ProgIdDevicePacket}) {
         EXPECT_EQ(ServerOf(progId), L"") << Narrow(progId);
     }

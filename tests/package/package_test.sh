@@ -9,7 +9,9 @@
 #     tapdeck.exe runs a session on the installed simulated touchpad, its demo runs to its end
 #     hotkeys of several forms are taken, malformed ones refused
 #  5. the shipped example override, imported with regedit, is read by the installed Tapdeck
-#  6. the current version installed again without the demo takes the demo away
+#  6. the current version installed again without the demo takes the demo away; installed with
+#     the Precision Touchpad library, that library owns the ProgIDs and Tapdeck (finding no
+#     touchpad under Wine) beeps once and ends
 #  7. a silent uninstall removes files, shortcuts, the uninstall entry and the registration,
 #     and leaves the override
 # After each step package_checks.exe (CHECKS_EXE, of the package's bitness) checks the prefix.
@@ -52,16 +54,19 @@ for f in "$installer" "$zip" "$older_installer"; do
 done
 # The zip holds the same files as a full install, in one folder.
 listing=$(python3 -c 'import sys, zipfile; print(" ".join(sorted(zipfile.ZipFile(sys.argv[1]).namelist())), end=" ")' "$zip")
-expected="Tapdeck-$version-$system/demo.scenario Tapdeck-$version-$system/pad-area-override.reg Tapdeck-$version-$system/tapdeck-layout.exe Tapdeck-$version-$system/tapdeck.exe Tapdeck-$version-$system/tapdeck_demo.exe Tapdeck-$version-$system/velsim.dll "
+expected="Tapdeck-$version-$system/demo.scenario Tapdeck-$version-$system/pad-area-override.reg Tapdeck-$version-$system/tapdeck-layout.exe Tapdeck-$version-$system/tapdeck.exe Tapdeck-$version-$system/tapdeck_demo.exe Tapdeck-$version-$system/velptp.dll Tapdeck-$version-$system/velsim.dll "
 [ "$listing" = "$expected" ] || fail "zip holds: $listing"
 
 export WINEPREFIX=$work/wineprefix
 "$root/tools/wine-prefix.sh" up "$WINEPREFIX"
 trap '"$root/tools/wine-prefix.sh" down "$WINEPREFIX"' EXIT
 run() { "$root/tools/wine-run.sh" "$@" < /dev/null; }
+# Wine's traces of the checks' child processes (their beeps) land in this file.
+traces=$work/checks.stderr
 check() {
     local filter=$1 expect_version=$2 hotkey=$3 demo=$4
     TAPDECK_EXPECT_VERSION=$expect_version TAPDECK_EXPECT_HOTKEY=$hotkey TAPDECK_EXPECT_DEMO=$demo \
+        TAPDECK_STDERR_FILE=$traces TAPDECK_STDERR=$(winepath -w "$traces" 2> /dev/null) \
         run "$checks" --gtest_filter="$filter" --gtest_brief=1 || fail "checks $filter"
 }
 install_dir=$WINEPREFIX/drive_c/$program_files/Tapdeck
@@ -75,6 +80,9 @@ done
 run "$installer" /S /HOTKEY=Ctrl+Q+Z
 rc=$?
 [ $rc -eq 2 ] || fail "installer with a bad hotkey ended with $rc, not 2"
+run "$installer" /S /DEMO /ANYTOUCHPAD
+rc=$?
+[ $rc -eq 2 ] || fail "installer with both device libraries ended with $rc, not 2"
 check 'NothingInstalled.*' "" 0 0
 
 step "silent install of $older with the demo"
@@ -113,6 +121,10 @@ check 'Override.*' "$version" 0 1
 step "install again without the demo"
 run "$installer" /S || fail "installer ended with $?"
 check 'WithoutDemo.*' "$version" 0 0
+
+step "install again with the Precision Touchpad library"
+run "$installer" /S /ANYTOUCHPAD || fail "installer ended with $?"
+check 'AnyTouchpad.*' "$version" 0 0
 
 step "silent uninstall"
 run "$install_dir/Uninstall.exe" /S || fail "uninstaller ended with $?"
