@@ -211,10 +211,11 @@ private:
     long long lastEnd = 0;
 };
 
-// Hands the device to `sink` and plays the scenario once more from its first packet: the run
-// that EnterMode's Claim started went to PadApp itself and is stopped first.
+// Hands the device to `sink` and plays the scenario once more from its first packet. The run that
+// EnterMode's Claim started, into PadApp itself, is stopped first: a sink set while that run
+// still went on would take its next packet too.
 bool Replay(PadApp& app, PacketSink* sink) {
-    return app.device->SetPacketSink(sink) == 0 && app.device->Unclaim() == 0 &&
+    return app.device->Unclaim() == 0 && app.device->SetPacketSink(sink) == 0 &&
            app.device->Claim(0) == 0;
 }
 
@@ -281,7 +282,12 @@ bool TimedRun(PadApp& app, Work work, long packets, RunResult& result) {
     result.micros.insert(result.micros.end(), us.begin(), us.end());
     std::vector<double> all = result.micros;
     result.cost = bench::Summarise(all);
-    return sink.Count() == packets;
+    if (sink.Count() != packets) {
+        std::printf("bench_packets: %ld packets delivered to the timing sink, %ld expected\n",
+                    sink.Count(), packets);
+        return false;
+    }
+    return true;
 }
 
 void PrintCost(const char* name, const RunResult& r) {
