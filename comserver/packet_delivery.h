@@ -265,6 +265,20 @@ protected:
         }
         run->Release();
     }
+    // FillPacket: puts PacketToFill() into `packet`, which must be one of the library's own
+    // `Own` packets (found by Own::From, which AddRefs it).
+    template <class Own> LONG FillOwnPacket(DevicePacket* packet) {
+        if (packet == nullptr) {
+            return E_POINTER;
+        }
+        Own* own = Own::From(packet);
+        if (own == nullptr) {
+            return E_INVALIDARG;
+        }
+        own->Set(PacketToFill());
+        own->Release();
+        return S_OK;
+    }
     // What FillPacket puts in a packet: the packet being delivered when called from inside the
     // sink, else the one delivered last (a default Packet before the first).
     Packet PacketToFill() {

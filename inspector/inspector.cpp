@@ -11,22 +11,11 @@
 #include "report.h"
 #include "source.h"
 #include "touches.h"
+#include "utf8.h"
 
 namespace inspector {
 
 namespace {
-
-std::string Narrow(const std::wstring& text) {
-    if (text.empty()) {
-        return {};
-    }
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                         nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size,
-                        nullptr, nullptr);
-    return out;
-}
 
 std::optional<std::string> ReadFileText(const std::wstring& path) {
     HANDLE opened = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
@@ -58,7 +47,7 @@ bool WriteFileText(const std::wstring& path, const std::string& text) {
 
 std::string FileName(const std::wstring& path) {
     const size_t slash = path.find_last_of(L"\\/");
-    return Narrow(slash == std::wstring::npos ? path : path.substr(slash + 1));
+    return Utf8(slash == std::wstring::npos ? path : path.substr(slash + 1));
 }
 
 } // namespace
@@ -83,13 +72,13 @@ RunResult RunInspector(const std::vector<std::wstring>& args) {
         if (!text) {
             result.exitCode = NoBounds;
             result.err =
-                "tapdeck-layout: cannot read the scenario " + Narrow(options.touchesPath) + "\n";
+                "tapdeck-layout: cannot read the scenario " + Utf8(options.touchesPath) + "\n";
             return result;
         }
         auto read = TouchesFromScenario(*text);
         if (const auto* error = std::get_if<std::string>(&read)) {
             result.exitCode = NoBounds;
-            result.err = "tapdeck-layout: " + Narrow(options.touchesPath) + ": " + *error + "\n";
+            result.err = "tapdeck-layout: " + Utf8(options.touchesPath) + ": " + *error + "\n";
             return result;
         }
         touches = std::move(std::get<std::vector<Touch>>(read));
@@ -116,8 +105,7 @@ RunResult RunInspector(const std::vector<std::wstring>& args) {
                                   PictureSvg(inspection.origin, *model, inspection.touches,
                                              inspection.touchesName))) {
             result.exitCode = NoBounds;
-            result.err =
-                "tapdeck-layout: cannot write the picture " + Narrow(options.svgPath) + "\n";
+            result.err = "tapdeck-layout: cannot write the picture " + Utf8(options.svgPath) + "\n";
         }
     }
     return result;

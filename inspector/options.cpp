@@ -2,17 +2,11 @@
 
 #include <cstdint>
 
+#include "utf8.h"
+
 namespace inspector {
 
 namespace {
-
-std::string Narrow(const std::wstring& text) {
-    std::string out;
-    for (const wchar_t c : text) {
-        out.push_back(c < 0x80 ? static_cast<char>(c) : '?');
-    }
-    return out;
-}
 
 // A decimal 32-bit signed number, the whole of `text`.
 bool ParseBound(const std::wstring& text, LONG& value) {
@@ -76,7 +70,7 @@ std::variant<Options, UsageError> ParseOptions(const std::vector<std::wstring>& 
         const auto takeValue = [&](const char* what) -> std::optional<UsageError> {
             if (!value) {
                 if (i + 1 == args.size()) {
-                    return UsageError{Narrow(name) + " needs " + what};
+                    return UsageError{Utf8(name) + " needs " + what};
                 }
                 value = args[++i];
             }
@@ -84,7 +78,7 @@ std::variant<Options, UsageError> ParseOptions(const std::vector<std::wstring>& 
         };
         const auto once = [&](bool& seen) -> std::optional<UsageError> {
             if (seen) {
-                return UsageError{Narrow(name) + " given twice"};
+                return UsageError{Utf8(name) + " given twice"};
             }
             seen = true;
             return std::nullopt;
@@ -104,7 +98,7 @@ std::variant<Options, UsageError> ParseOptions(const std::vector<std::wstring>& 
             if (!options.bounds) {
                 return UsageError{"--bounds wants four whole 32-bit numbers L,T,R,B separated "
                                   "by commas, not '" +
-                                  Narrow(*value) + "'"};
+                                  Utf8(*value) + "'"};
             }
         } else if (name == L"--svg" || name == L"--touches") {
             const bool svg = name == L"--svg";
@@ -115,14 +109,14 @@ std::variant<Options, UsageError> ParseOptions(const std::vector<std::wstring>& 
                 return *e;
             }
             if (value->empty()) {
-                return UsageError{Narrow(name) + " needs " +
+                return UsageError{Utf8(name) + " needs " +
                                   (svg ? "a file to write" : "a scenario file")};
             }
             (svg ? options.svgPath : options.touchesPath) = *value;
         } else if (!name.empty() && name[0] == L'-') {
-            return UsageError{"unknown option '" + Narrow(args[i]) + "'"};
+            return UsageError{"unknown option '" + Utf8(args[i]) + "'"};
         } else {
-            return UsageError{"unexpected argument '" + Narrow(args[i]) + "'"};
+            return UsageError{"unexpected argument '" + Utf8(args[i]) + "'"};
         }
     }
     return options;

@@ -3,6 +3,7 @@
 #include <objbase.h>
 
 #include "device/com_holder.h"
+#include "utf8.h"
 
 namespace inspector {
 
@@ -16,14 +17,6 @@ void Decide(BoundsOrigin& origin, const BoundsDecision& decision) {
     }
 }
 
-std::string Narrow(const wchar_t* text) {
-    std::string out;
-    for (; *text; ++text) {
-        out.push_back(static_cast<char>(*text)); // ProgIDs are ASCII
-    }
-    return out;
-}
-
 // The touchpad, opened as the mode start opens it: its holders live only for this read.
 bool ReadTouchpad(BoundsOrigin& origin, BoundValues& edges) {
     DeviceApiHolder api;
@@ -34,7 +27,7 @@ bool ReadTouchpad(BoundsOrigin& origin, BoundValues& edges) {
         origin.problem = FAILED(CLSIDFromProgID(progId, &clsid))
                              ? SourceProblem::LibraryNotRegistered
                              : SourceProblem::LibraryObjectFailed;
-        origin.missingProgId = Narrow(progId);
+        origin.missingProgId = Utf8(progId);
         return false;
     }
     origin.opening = OpenTouchpad(*api.Get(), device.Get());
@@ -50,7 +43,7 @@ bool ReadTouchpad(BoundsOrigin& origin, BoundValues& edges) {
         break;
     case OpenStep::NoDeviceObject: // not reached: both objects were made above
         origin.problem = SourceProblem::LibraryObjectFailed;
-        origin.missingProgId = Narrow(ProgIdPointingDevice);
+        origin.missingProgId = Utf8(ProgIdPointingDevice);
         break;
     case OpenStep::Attach:
         origin.problem = SourceProblem::AttachFailed;

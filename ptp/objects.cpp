@@ -193,16 +193,7 @@ public:
     }
     LONG STDMETHODCALLTYPE ReservedA() override { return NotImplemented; }
     LONG STDMETHODCALLTYPE FillPacket(DevicePacket* packet) override {
-        if (packet == nullptr) {
-            return E_POINTER;
-        }
-        PacketObject* own = PacketObject::From(packet);
-        if (own == nullptr) {
-            return E_INVALIDARG;
-        }
-        own->Set(PacketToFill());
-        own->Release();
-        return S_OK;
+        return FillOwnPacket<PacketObject>(packet);
     }
     LONG STDMETHODCALLTYPE ReservedB() override { return NotImplemented; }
     LONG STDMETHODCALLTYPE Claim(LONG) override {

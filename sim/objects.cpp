@@ -230,18 +230,9 @@ public:
         return status;
     }
     LONG STDMETHODCALLTYPE ReservedA() override { return Reserved("ReservedA"); }
+    // Outside a delivery call: the packet delivered last (zeros before the first).
     LONG STDMETHODCALLTYPE FillPacket(DevicePacket* packet) override {
-        if (packet == nullptr) {
-            return E_POINTER;
-        }
-        PacketObject* target = PacketObject::From(packet);
-        if (target == nullptr) {
-            return E_INVALIDARG;
-        }
-        // Outside a delivery call: the packet delivered last (zeros before the first).
-        target->Set(PacketToFill());
-        target->Release();
-        return 0;
+        return FillOwnPacket<PacketObject>(packet);
     }
     LONG STDMETHODCALLTYPE ReservedB() override { return Reserved("ReservedB"); }
     LONG STDMETHODCALLTYPE Claim(LONG mode) override {

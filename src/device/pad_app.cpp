@@ -9,8 +9,7 @@ PadApp::~PadApp() {
     // Turn away packets that arrive from now on, and wait for one that is being handled: it
     // may be the packet whose button ended the mode, still finishing after LeaveMode returned.
     closing.store(true);
-    const Mode was = mode.exchange(Mode::Off);
-    SetEvent(modeSettled.Get());
+    const Mode was = SettleMode(Mode::Off);
     WaitForPacketCalls();
     if (was == Mode::On) {
         // The message loop ended without the mode being left (a quit message from elsewhere, or
@@ -54,9 +53,10 @@ void PadApp::LeaveMode() {
     SendMessageA(padWindow.load(), WM_CLOSE, 0, 0);
 }
 
-void PadApp::SettleMode(Mode settled) {
-    mode.store(settled, std::memory_order_release);
+PadApp::Mode PadApp::SettleMode(Mode settled) {
+    const Mode was = mode.exchange(settled, std::memory_order_acq_rel);
     SetEvent(modeSettled.Get());
+    return was;
 }
 
 bool PadApp::PacketsWanted() {

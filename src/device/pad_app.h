@@ -101,8 +101,9 @@ private:
 
     // EnterMode's steps; 1 when the mode is on.
     int StartMode();
-    // Ends the mode start (or the mode) and lets packets waiting for it go on.
-    void SettleMode(Mode settled);
+    // Ends the mode start (or the mode) and lets packets waiting for it go on; returns the mode
+    // it replaced.
+    Mode SettleMode(Mode settled);
     // For a packet: waits while the mode is starting; true when the packet is to be handled.
     bool PacketsWanted();
     // ResetGesture's work, for a caller that already holds gestureLock.

@@ -26,6 +26,7 @@
 
 #include "device/velcom.h"
 #include "e2e/harness.h"
+#include "support/class_registry.h"
 #include "support/key_hook.h"
 #include "support/process.h"
 
@@ -37,8 +38,9 @@ using e2e::LedWrites;
 using e2e::RunFiles;
 using e2e::ScenarioText;
 
-constexpr char UninstallKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tapdeck";
-constexpr char OverrideKey[] = "Software\\Velmora\\TwinpadApp";
+constexpr wchar_t UninstallKey[] =
+    L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tapdeck";
+constexpr wchar_t OverrideKey[] = L"Software\\Velmora\\TwinpadApp";
 constexpr bool Win64 = sizeof(void*) == 8;
 
 const wchar_t* const ProgramFiles[] = {L"tapdeck.exe", L"tapdeck-layout.exe",
@@ -76,29 +78,18 @@ bool Exists(const std::wstring& path) {
     return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-bool KeyExists(HKEY root, const char* path) {
+bool KeyExists(HKEY root, const wchar_t* path) {
     HKEY key = nullptr;
-    if (RegOpenKeyExA(root, path, 0, KEY_READ, &key) != ERROR_SUCCESS) {
+    if (RegOpenKeyExW(root, path, 0, KEY_READ, &key) != ERROR_SUCCESS) {
         return false;
     }
     RegCloseKey(key);
     return true;
 }
 
-std::wstring RegString(HKEY root, const char* path, const wchar_t* name) {
-    wchar_t value[1024] = {};
-    DWORD size = sizeof value - sizeof(wchar_t);
-    std::wstring wide(path, path + std::strlen(path));
-    if (RegGetValueW(root, wide.c_str(), name, RRF_RT_REG_SZ, nullptr, value, &size) !=
-        ERROR_SUCCESS) {
-        return {};
-    }
-    return value;
-}
-
-bool RegDword(HKEY root, const char* path, const char* name, DWORD* value) {
+bool RegDword(HKEY root, const wchar_t* path, const wchar_t* name, DWORD* value) {
     DWORD size = sizeof *value;
-    return RegGetValueA(root, path, name, RRF_RT_REG_DWORD, nullptr, value, &size) == ERROR_SUCCESS;
+    return RegGetValueW(root, path, name, RRF_RT_REG_DWORD, nullptr, value, &size) == ERROR_SUCCESS;
 }
 
 std::wstring ExpectedVersion() {
@@ -109,22 +100,19 @@ bool ExpectDemo() {
     return EnvironmentValue(L"TAPDECK_EXPECT_DEMO") == L"1";
 }
 
-// The server registered for a ProgID: its InprocServer32 path; empty when there is none.
+// The server registered for a ProgID: its InprocServer32 path; empty when the ProgID is not
+// registered.
 std::wstring ServerOf(const wchar_t* progId) {
     CLSID clsid;
     if (FAILED(CLSIDFromProgID(progId, &clsid))) {
         return {};
     }
-    wchar_t text[40] = {};
-    StringFromGUID2(clsid, text, 40);
-    const std::wstring key = std::wstring(L"CLSID\\") + text + L"\\InprocServer32";
-    wchar_t value[MAX_PATH] = {};
-    DWORD size = sizeof value - sizeof(wchar_t);
-    if (RegGetValueW(HKEY_CLASSES_ROOT, key.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, value,
-                     &size) != ERROR_SUCCESS) {
-        return L"(no server)";
-    }
-    return value;
+    return ClassesString(L"CLSID\\" + ClsidText(clsid) + L"\\InprocServer32", nullptr);
+}
+
+// A string value of the uninstall entry, or "<missing>".
+std::wstring UninstallValue(const wchar_t* name) {
+    return RegistryString(HKEY_LOCAL_MACHINE, UninstallKey, name);
 }
 
 // A shortcut as IShellLink reads it.
@@ -198,7 +186,7 @@ TEST_F(NothingInstalled, NoFilesShortcutsEntryOrRegistration) {
 using Installed = PackageTest;
 
 TEST_F(Installed, FilesAreInTheProgramFilesOfThisBitness) {
-    EXPECT_EQ(RegString(HKEY_LOCAL_MACHINE, UninstallKey, L"InstallLocation"), InstallFolder());
+    EXPECT_EQ(UninstallValue(L"InstallLocation"), InstallFolder());
     for (const wchar_t* file : ProgramFiles) {
         EXPECT_TRUE(Exists(InstallFolder() + L"\\" + file)) << Narrow(file);
     }
@@ -208,16 +196,14 @@ TEST_F(Installed, FilesAreInTheProgramFilesOfThisBitness) {
 }
 
 TEST_F(Installed, UninstallEntryDescribesTheInstall) {
-    EXPECT_EQ(RegString(HKEY_LOCAL_MACHINE, UninstallKey, L"DisplayName"),
-              Win64 ? L"Tapdeck (64-bit)" : L"Tapdeck (32-bit)");
-    EXPECT_EQ(RegString(HKEY_LOCAL_MACHINE, UninstallKey, L"DisplayVersion"), ExpectedVersion());
-    EXPECT_EQ(Narrow(RegString(HKEY_LOCAL_MACHINE, UninstallKey, L"Publisher")), TAPDECK_PUBLISHER);
+    EXPECT_EQ(UninstallValue(L"DisplayName"), Win64 ? L"Tapdeck (64-bit)" : L"Tapdeck (32-bit)");
+    EXPECT_EQ(UninstallValue(L"DisplayVersion"), ExpectedVersion());
+    EXPECT_EQ(Narrow(UninstallValue(L"Publisher")), TAPDECK_PUBLISHER);
     const std::wstring uninstaller = L"\"" + InstallFolder() + L"\\Uninstall.exe\"";
-    EXPECT_EQ(RegString(HKEY_LOCAL_MACHINE, UninstallKey, L"UninstallString"), uninstaller);
-    EXPECT_EQ(RegString(HKEY_LOCAL_MACHINE, UninstallKey, L"QuietUninstallString"),
-              uninstaller + L" /S");
+    EXPECT_EQ(UninstallValue(L"UninstallString"), uninstaller);
+    EXPECT_EQ(UninstallValue(L"QuietUninstallString"), uninstaller + L" /S");
     DWORD size = 0;
-    ASSERT_TRUE(RegDword(HKEY_LOCAL_MACHINE, UninstallKey, "EstimatedSize", &size));
+    ASSERT_TRUE(RegDword(HKEY_LOCAL_MACHINE, UninstallKey, L"EstimatedSize", &size));
     const DWORD actual = FolderKilobytes(InstallFolder());
     EXPECT_GE(size + 8, actual);
     EXPECT_LE(size, actual + 8);
@@ -303,8 +289,8 @@ constexpr e2e::PadPoint ExitUnderExample = {4800, 3956};
 TEST_F(Override, TheShippedExampleIsReadByThisBuild) {
     DWORD use = 0;
     DWORD loX = 0;
-    ASSERT_TRUE(RegDword(HKEY_LOCAL_MACHINE, OverrideKey, "UseUserConfig", &use));
-    ASSERT_TRUE(RegDword(HKEY_LOCAL_MACHINE, OverrideKey, "LoX", &loX));
+    ASSERT_TRUE(RegDword(HKEY_LOCAL_MACHINE, OverrideKey, L"UseUserConfig", &use));
+    ASSERT_TRUE(RegDword(HKEY_LOCAL_MACHINE, OverrideKey, L"LoX", &loX));
     EXPECT_EQ(use, 1u);
     EXPECT_EQ(loX, 1632u);
 
@@ -379,7 +365,7 @@ TEST_F(Uninstalled, NothingOfTheInstallIsLeft) {
 
 TEST_F(Uninstalled, TheUsersOverrideStays) {
     DWORD use = 0;
-    EXPECT_TRUE(RegDword(HKEY_LOCAL_MACHINE, OverrideKey, "UseUserConfig", &use));
+    EXPECT_TRUE(RegDword(HKEY_LOCAL_MACHINE, OverrideKey, L"UseUserConfig", &use));
     EXPECT_EQ(use, 1u);
 }
 

@@ -19,14 +19,14 @@ using namespace ptptest;
 
 // ---- Frame assembly ----
 
-struct ReportSpec {
+struct ReportRow {
     uint32_t scanTime;
     uint32_t contactCount;
     size_t slots; // slots decoded, with ids 10 * (report number) + slot
     bool button;
 };
 
-struct FrameSpec {
+struct FrameRow {
     std::array<uint32_t, 6> ids;
     size_t count;
     bool button;
@@ -34,10 +34,10 @@ struct FrameSpec {
 
 struct AssemblyCase {
     const char* name;
-    std::array<ReportSpec, 4> reports;
+    std::array<ReportRow, 4> reports;
     size_t reportCount;
     // Frames completed after each report (in order), all together.
-    std::array<FrameSpec, 4> frames;
+    std::array<FrameRow, 4> frames;
     size_t frameCount;
 };
 
@@ -76,14 +76,14 @@ TEST(FrameAssembler, ReportsMakeWholeFrames) {
         ptp::FrameAssembler assembler;
         std::vector<ptp::Frame> frames;
         for (size_t r = 0; r < c.reportCount; ++r) {
-            const ReportSpec& spec = c.reports[r];
+            const ReportRow& row = c.reports[r];
             ptp::Report report;
             report.timeUs = static_cast<uint32_t>(r) * 1000;
-            report.scanTime = spec.scanTime;
-            report.contactCount = spec.contactCount;
-            report.button = spec.button;
-            report.slotCount = spec.slots;
-            for (size_t s = 0; s < spec.slots; ++s) {
+            report.scanTime = row.scanTime;
+            report.contactCount = row.contactCount;
+            report.button = row.button;
+            report.slotCount = row.slots;
+            for (size_t s = 0; s < row.slots; ++s) {
                 report.slots[s] = {static_cast<uint32_t>(10 * r + s), true, true, 0, 0};
             }
             ptp::FrameBatch batch;
@@ -92,7 +92,7 @@ TEST(FrameAssembler, ReportsMakeWholeFrames) {
         }
         ASSERT_EQ(frames.size(), c.frameCount);
         for (size_t f = 0; f < c.frameCount; ++f) {
-            const FrameSpec& want = c.frames[f];
+            const FrameRow& want = c.frames[f];
             EXPECT_EQ(frames[f].button, want.button) << "frame " << f;
             ASSERT_EQ(frames[f].count, want.count) << "frame " << f;
             for (size_t i = 0; i < want.count && i < want.ids.size(); ++i) {

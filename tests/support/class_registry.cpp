@@ -8,12 +8,16 @@ std::wstring ClsidText(const CLSID& clsid) {
     return text;
 }
 
-std::wstring ClassesString(const std::wstring& key, const wchar_t* name) {
+std::wstring RegistryString(HKEY root, const std::wstring& key, const wchar_t* name) {
     wchar_t value[1024] = {};
     DWORD size = sizeof value;
-    if (RegGetValueW(HKEY_CLASSES_ROOT, key.c_str(), name, RRF_RT_REG_SZ, nullptr, value, &size) !=
+    if (RegGetValueW(root, key.c_str(), name, RRF_RT_REG_SZ, nullptr, value, &size) !=
         ERROR_SUCCESS) {
         return L"<missing>";
     }
     return value;
+}
+
+std::wstring ClassesString(const std::wstring& key, const wchar_t* name) {
+    return RegistryString(HKEY_CLASSES_ROOT, key, name);
 }
