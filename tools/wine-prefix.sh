@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Prepares a Wine prefix of the project and keeps one wineserver alive for a test run. The prefix
-# is a 64-bit one with the 32-bit side (WoW64), so it runs the x64 and the x86 build alike.
+# is a 64-bit one with the 32-bit side (WoW64), so it runs the x64 and the x86 build alike, or,
+# on a machine that cannot run 32-bit programs (tools/wine-env.sh), a 64-bit one alone.
 #   wine-prefix.sh up PREFIX [SIM_DLL]  create the prefix if needed, register the simulated
 #                                       touchpad library (if given), start a persistent wineserver
 #   wine-prefix.sh down PREFIX          stop that wineserver
@@ -9,6 +10,8 @@ cmd=$1
 export WINEPREFIX=$2
 # No Mono or Gecko downloads, and no Linux menu entries for the Windows shortcuts made inside.
 export WINEDEBUG=-all WINEARCH=win64 WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+. "$(dirname "$0")/wine-env.sh"
+wine() { "$TAPDECK_WINE" "$@"; }
 quiet() { "$@" > /dev/null 2>&1 < /dev/null; }
 case "$cmd" in
 up)
@@ -16,14 +19,16 @@ up)
     # A server left over from an interrupted run would keep its old settings: start afresh.
     quiet wineserver -k || true
     # A prefix made before Wine's 32-bit side was installed cannot start programs any more
-    # ("could not load kernel32.dll"): make it anew.
-    if [ -f "$WINEPREFIX/system.reg" ] && [ ! -f "$WINEPREFIX/drive_c/windows/syswow64/kernel32.dll" ]; then
+    # ("could not load kernel32.dll"): make it anew. Where 32-bit programs cannot run, the
+    # 64-bit loader makes prefixes without that side, and they are kept as they are.
+    if [ "$TAPDECK_RUNS_32BIT" = yes ] && [ -f "$WINEPREFIX/system.reg" ] &&
+        [ ! -f "$WINEPREFIX/drive_c/windows/syswow64/kernel32.dll" ]; then
         echo "wine-prefix: $WINEPREFIX lacks the 32-bit side; recreating it" >&2
         rm -rf "$WINEPREFIX"
     fi
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
         mkdir -p "$WINEPREFIX"
-        DISPLAY= quiet wineboot -i
+        DISPLAY= quiet wine wineboot -i
     fi
     # Windows without a display: hidden windows, FindWindow and window commands still work.
     quiet wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f
@@ -37,7 +42,7 @@ up)
     # The library of the build's own bitness, registered in that bitness's view (regsvr32 runs
     # as a 32-bit program for a 32-bit library).
     if [ -n "$dll" ]; then
-        quiet wine regsvr32 /s "$(winepath -w "$dll" 2> /dev/null)"
+        quiet wine regsvr32 /s "$(wine winepath -w "$dll" 2> /dev/null)"
     fi
     # The desktop and services read the settings above only when they start: let this server
     # and its desktop go, then start the run's own server and its services, here, so that they

@@ -21,6 +21,7 @@ checks=$2
 version=$3
 system=$4
 root=$(cd "$(dirname "$0")/../.." && pwd)
+. "$root/tools/wine-env.sh"
 work=$build/package-test
 older=0.0.1
 
@@ -66,7 +67,7 @@ traces=$work/checks.stderr
 check() {
     local filter=$1 expect_version=$2 hotkey=$3 demo=$4
     TAPDECK_EXPECT_VERSION=$expect_version TAPDECK_EXPECT_HOTKEY=$hotkey TAPDECK_EXPECT_DEMO=$demo \
-        TAPDECK_STDERR_FILE=$traces TAPDECK_STDERR=$(winepath -w "$traces" 2> /dev/null) \
+        TAPDECK_STDERR_FILE=$traces TAPDECK_STDERR=$("$TAPDECK_WINE" winepath -w "$traces" 2> /dev/null) \
         run "$checks" --gtest_filter="$filter" --gtest_brief=1 || fail "checks $filter"
 }
 install_dir=$WINEPREFIX/drive_c/$program_files/Tapdeck
@@ -114,7 +115,7 @@ step "the shipped example override"
 # Imported by the 64-bit regedit, as a double-click does on 64-bit Windows (plain `wine regedit`
 # would be the 32-bit one here, which sees HKLM\Software as a 32-bit program does).
 wine64=$(command -v wine64 || echo /usr/lib/wine/wine64)
-WINEDEBUG=-all "$wine64" regedit /S "$(winepath -w "$install_dir/pad-area-override.reg")" \
+WINEDEBUG=-all "$wine64" regedit /S "$("$TAPDECK_WINE" winepath -w "$install_dir/pad-area-override.reg")" \
     < /dev/null > /dev/null 2>&1 || fail "regedit could not import the example"
 check 'Override.*' "$version" 0 1
 
