@@ -6,10 +6,13 @@
 namespace {
 
 std::atomic<long> seenCalls{0};
+std::atomic<long> inUseCalls{0};
 std::atomic<long> swallowedCalls{0};
 
-// The claim flag of the hook installed on this thread (one per delivery thread).
+// The claim flag and the pad's last contact of the hook installed on this thread (one per
+// delivery thread).
 thread_local const std::atomic<bool>* threadClaim = nullptr;
+thread_local const std::atomic<DWORD>* threadLastContact = nullptr;
 
 bool IsMouseInput(WPARAM message) {
     switch (message) {
@@ -35,8 +38,13 @@ LRESULT CALLBACK HookProc(int code, WPARAM wParam, LPARAM lParam) {
         // NOLINTNEXTLINE(performance-no-int-to-ptr): a low-level mouse hook's lParam is its record
         const auto* event = reinterpret_cast<const MSLLHOOKSTRUCT*>(lParam);
         const bool claimed = threadClaim->load(std::memory_order_acquire);
+        const bool inUse =
+            PadInUse(threadLastContact->load(std::memory_order_acquire), GetTickCount());
         seenCalls.fetch_add(1, std::memory_order_relaxed);
-        if (DecideMouse(code, wParam, event->flags, claimed) == MouseVerdict::Swallow) {
+        if (claimed && inUse) {
+            inUseCalls.fetch_add(1, std::memory_order_relaxed);
+        }
+        if (DecideMouse(code, wParam, event->flags, claimed, inUse) == MouseVerdict::Swallow) {
             swallowedCalls.fetch_add(1, std::memory_order_relaxed);
             return 1;
         }
@@ -46,27 +54,37 @@ LRESULT CALLBACK HookProc(int code, WPARAM wParam, LPARAM lParam) {
 
 } // namespace
 
-MouseVerdict DecideMouse(int code, WPARAM message, DWORD flags, bool claimed) {
+bool PadInUse(DWORD lastContactMs, DWORD nowMs) {
+    // Unsigned difference: right across the wrap; a contact stamped just after `nowMs` was read
+    // (another thread) counts as now.
+    const DWORD age = nowMs - lastContactMs;
+    return lastContactMs != 0 && (age <= PadInUseMs || age > ~PadInUseMs);
+}
+
+MouseVerdict DecideMouse(int code, WPARAM message, DWORD flags, bool claimed, bool inUse) {
     const DWORD injected = LLMHF_INJECTED | LLMHF_LOWER_IL_INJECTED;
-    if (code != HC_ACTION || !claimed || (flags & injected) != 0 || !IsMouseInput(message)) {
+    if (code != HC_ACTION || !claimed || !inUse || (flags & injected) != 0 ||
+        !IsMouseInput(message)) {
         return MouseVerdict::Pass;
     }
     return MouseVerdict::Swallow;
 }
 
 MouseHookCounts MouseHookTotals() {
-    return {seenCalls.load(), swallowedCalls.load()};
+    return {seenCalls.load(), inUseCalls.load(), swallowedCalls.load()};
 }
 
-MouseHook::MouseHook(const std::atomic<bool>* claimed) {
+MouseHook::MouseHook(const std::atomic<bool>* claimed, const std::atomic<DWORD>* lastContact) {
     HMODULE self = nullptr;
     GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
                            GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
                        reinterpret_cast<LPCWSTR>(&HookProc), &self);
     threadClaim = claimed;
+    threadLastContact = lastContact;
     hook = SetWindowsHookExW(WH_MOUSE_LL, HookProc, self, 0);
     if (hook == nullptr) {
         threadClaim = nullptr;
+        threadLastContact = nullptr;
     }
 }
 
@@ -84,5 +102,6 @@ void MouseHook::Reset() {
     if (hook != nullptr) {
         UnhookWindowsHookEx(std::exchange(hook, nullptr));
         threadClaim = nullptr;
+        threadLastContact = nullptr;
     }
 }

@@ -1,7 +1,7 @@
-// The low-level mouse hook that makes a claim exclusive: while the touchpad is claimed, mouse
-// input that is not injected (the touchpad's own pointer moves, clicks and scrolls, and those
-// of any other mouse) is swallowed. The decision is a plain function; the hook itself is
-// installed and removed by the delivery thread, on which its procedure runs.
+// The low-level mouse hook that makes a claim exclusive: while the touchpad is claimed and in
+// use, mouse input that is not injected (the touchpad's own pointer moves, clicks and scrolls,
+// and those of any other mouse) is swallowed. The decision is a plain function; the hook itself
+// is installed and removed by the delivery thread, on which its procedure runs.
 #pragma once
 
 #include <windows.h>
@@ -10,25 +10,43 @@
 
 enum class MouseVerdict { Pass, Swallow };
 
+// The pad is in use while a contact or its button was reported within this long; only then is
+// pointer input swallowed. It spans the gap between a resting finger's reports and the click
+// that Windows makes for a tap some time after the lift, and a pad that never reports (still in
+// mouse mode, unplugged, a silent collection) leaves every mouse working: nothing locks a
+// person out for longer than this.
+inline constexpr DWORD PadInUseMs = 300;
+
+// Whether the pad is in use at `nowMs`: `lastContactMs` is the tick count (GetTickCount) of the
+// last report of a contact or the button, 0 for none yet. Tick counts wrap after 49.7 days.
+bool PadInUse(DWORD lastContactMs, DWORD nowMs);
+// The tick count to keep for a report at `nowMs`: never 0, which means none.
+constexpr DWORD ContactTick(DWORD nowMs) {
+    return nowMs == 0 ? 1 : nowMs;
+}
+
 // What the hook does with one call: `code` and `message` as the hook procedure gets them,
-// `flags` from its MSLLHOOKSTRUCT, `claimed` whether the device is still claimed.
-MouseVerdict DecideMouse(int code, WPARAM message, DWORD flags, bool claimed);
+// `flags` from its MSLLHOOKSTRUCT, `claimed` whether the device is still claimed, `inUse`
+// whether the pad is in use (PadInUse).
+MouseVerdict DecideMouse(int code, WPARAM message, DWORD flags, bool claimed, bool inUse);
 
 // Counts over the process's hooks, for tests: the calls the hook procedure has seen with
-// HC_ACTION, and how many of them it swallowed.
+// HC_ACTION, how many of them came while claimed with the pad in use (when input that is not
+// injected is swallowed), and how many it swallowed.
 struct MouseHookCounts {
     long seen = 0;
+    long inUse = 0;
     long swallowed = 0;
 };
 MouseHookCounts MouseHookTotals();
 
 // Installs the hook for the calling thread, which must pump messages while it is in place and
-// is the only one to touch the holder. `claimed` is read on every call; it must outlive the
-// hook. Move-only owner.
+// is the only one to touch the holder. `claimed` and `lastContact` (a tick count as PadInUse
+// takes it) are read on every call; they must outlive the hook. Move-only owner.
 class MouseHook {
 public:
     MouseHook() = default;
-    explicit MouseHook(const std::atomic<bool>* claimed);
+    MouseHook(const std::atomic<bool>* claimed, const std::atomic<DWORD>* lastContact);
     ~MouseHook() { Reset(); }
     MouseHook(const MouseHook&) = delete;
     MouseHook& operator=(const MouseHook&) = delete;

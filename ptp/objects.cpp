@@ -138,6 +138,11 @@ public:
           source(std::move(frames)) {}
 
     void OnFrame(const ptp::Frame& frame) override {
+        // Any contact, lifting ones too (the system clicks for a tap after the lift), or the
+        // button keeps the pad in use for the hook.
+        if (frame.count != 0 || frame.button) {
+            lastContact.store(ContactTick(GetTickCount()), std::memory_order_release);
+        }
         batch.Clear();
         translator.OnFrame(frame, batch);
         DeliverBatch();
@@ -159,6 +164,9 @@ private:
     std::unique_ptr<FrameSource> source;
     std::optional<SessionRecorder> recorder;
     ptp::PacketBatch batch;
+    // Tick count of the last frame with a contact or the button, 0 for none: written by this
+    // run's thread, read by its mouse hook.
+    std::atomic<DWORD> lastContact{0};
 };
 
 class DeviceObject final : public PtpObjectBase<PointingDevice>, public PacketDevice<ptp::Packet> {
@@ -344,7 +352,7 @@ void PadRun::Body() {
     if (window == nullptr || !source->Start(window)) {
         status = LastErrorStatus();
     } else {
-        hook = MouseHook(&Live());
+        hook = MouseHook(&Live(), &lastContact);
         status = hook ? S_OK : LastErrorStatus();
     }
     if (SUCCEEDED(status)) {

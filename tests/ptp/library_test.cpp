@@ -420,6 +420,31 @@ TEST_F(DeliveryTest, TheClaimHooksMouseInputUntilUnclaimAndPassesInjectedInput) 
     EXPECT_EQ(MouseHookTotals().seen, seen) << "the hook outlived the claim";
 }
 
+// A claimed pad that reports nothing (still in mouse mode, a silent collection, unplugged)
+// must not take the mouse away: the hook holds input back only shortly after a contact.
+TEST_F(DeliveryTest, TheHookHoldsInputBackOnlyShortlyAfterThePadReportedAContact) {
+    ASSERT_NO_FATAL_FAILURE(Open());
+    ASSERT_EQ(device->SetPacketSink(sink.get()), 0);
+    const MouseHookCounts before = MouseHookTotals();
+    ASSERT_EQ(device->Claim(0), 0);
+    MoveMouse();
+    ASSERT_TRUE(WaitHookSees(before.seen + 1)) << "the hook is not in place";
+    EXPECT_EQ(MouseHookTotals().inUse, before.inUse) << "a pad that never reported holds input";
+
+    ASSERT_TRUE(script->Push(MakeFrame(NowMs(), {{1, Ax, Ay}})));
+    ASSERT_TRUE(sink->WaitForCalls(1));
+    MouseHookCounts now = MouseHookTotals();
+    MoveMouse();
+    ASSERT_TRUE(WaitHookSees(now.seen + 1));
+    EXPECT_EQ(MouseHookTotals().inUse, now.inUse + 1) << "a finger on the pad must hold input";
+
+    Sleep(PadInUseMs + 200);
+    now = MouseHookTotals();
+    MoveMouse();
+    ASSERT_TRUE(WaitHookSees(now.seen + 1));
+    EXPECT_EQ(MouseHookTotals().inUse, now.inUse) << "a pad gone silent still holds input";
+}
+
 TEST_F(DeliveryTest, ReleasingAClaimedDeviceRemovesTheHook) {
     ASSERT_NO_FATAL_FAILURE(Open());
     ASSERT_EQ(device->SetPacketSink(sink.get()), 0);
@@ -441,36 +466,65 @@ struct HookCase {
     WPARAM message;
     DWORD flags;
     bool claimed;
+    bool inUse;
     MouseVerdict verdict;
 };
 
 constexpr MouseVerdict Swallow = MouseVerdict::Swallow, Pass = MouseVerdict::Pass;
 
 constexpr HookCase HookCases[] = {
-    {"a move while claimed", HC_ACTION, WM_MOUSEMOVE, 0, true, Swallow},
-    {"left button down", HC_ACTION, WM_LBUTTONDOWN, 0, true, Swallow},
-    {"left button up", HC_ACTION, WM_LBUTTONUP, 0, true, Swallow},
-    {"right button down", HC_ACTION, WM_RBUTTONDOWN, 0, true, Swallow},
-    {"right button up", HC_ACTION, WM_RBUTTONUP, 0, true, Swallow},
-    {"middle button down", HC_ACTION, WM_MBUTTONDOWN, 0, true, Swallow},
-    {"middle button up", HC_ACTION, WM_MBUTTONUP, 0, true, Swallow},
-    {"x button down", HC_ACTION, WM_XBUTTONDOWN, 0, true, Swallow},
-    {"x button up", HC_ACTION, WM_XBUTTONUP, 0, true, Swallow},
-    {"the wheel (two-finger scrolling)", HC_ACTION, WM_MOUSEWHEEL, 0, true, Swallow},
-    {"the horizontal wheel", HC_ACTION, WM_MOUSEHWHEEL, 0, true, Swallow},
-    {"an injected move", HC_ACTION, WM_MOUSEMOVE, LLMHF_INJECTED, true, Pass},
-    {"an injected click", HC_ACTION, WM_LBUTTONDOWN, LLMHF_INJECTED, true, Pass},
+    {"a move while claimed", HC_ACTION, WM_MOUSEMOVE, 0, true, true, Swallow},
+    {"left button down", HC_ACTION, WM_LBUTTONDOWN, 0, true, true, Swallow},
+    {"left button up", HC_ACTION, WM_LBUTTONUP, 0, true, true, Swallow},
+    {"right button down", HC_ACTION, WM_RBUTTONDOWN, 0, true, true, Swallow},
+    {"right button up", HC_ACTION, WM_RBUTTONUP, 0, true, true, Swallow},
+    {"middle button down", HC_ACTION, WM_MBUTTONDOWN, 0, true, true, Swallow},
+    {"middle button up", HC_ACTION, WM_MBUTTONUP, 0, true, true, Swallow},
+    {"x button down", HC_ACTION, WM_XBUTTONDOWN, 0, true, true, Swallow},
+    {"x button up", HC_ACTION, WM_XBUTTONUP, 0, true, true, Swallow},
+    {"the wheel", HC_ACTION, WM_MOUSEWHEEL, 0, true, true, Swallow},
+    {"the horizontal wheel", HC_ACTION, WM_MOUSEHWHEEL, 0, true, true, Swallow},
+    {"an injected move", HC_ACTION, WM_MOUSEMOVE, LLMHF_INJECTED, true, true, Pass},
+    {"an injected click", HC_ACTION, WM_LBUTTONDOWN, LLMHF_INJECTED, true, true, Pass},
     {"injected from a lower integrity level", HC_ACTION, WM_MOUSEMOVE,
-     LLMHF_INJECTED | LLMHF_LOWER_IL_INJECTED, true, Pass},
-    {"a move once unclaimed", HC_ACTION, WM_MOUSEMOVE, 0, false, Pass},
-    {"a click once unclaimed", HC_ACTION, WM_LBUTTONDOWN, 0, false, Pass},
-    {"a negative code is passed on untouched", -1, WM_MOUSEMOVE, 0, true, Pass},
-    {"another message", HC_ACTION, WM_USER + 5, 0, true, Pass},
+     LLMHF_INJECTED | LLMHF_LOWER_IL_INJECTED, true, true, Pass},
+    {"a move while the pad is silent", HC_ACTION, WM_MOUSEMOVE, 0, true, false, Pass},
+    {"a click while the pad is silent", HC_ACTION, WM_LBUTTONDOWN, 0, true, false, Pass},
+    {"the wheel while the pad is silent", HC_ACTION, WM_MOUSEWHEEL, 0, true, false, Pass},
+    {"a move once unclaimed", HC_ACTION, WM_MOUSEMOVE, 0, false, true, Pass},
+    {"a click once unclaimed", HC_ACTION, WM_LBUTTONDOWN, 0, false, true, Pass},
+    {"a negative code is passed on untouched", -1, WM_MOUSEMOVE, 0, true, true, Pass},
+    {"another message", HC_ACTION, WM_USER + 5, 0, true, true, Pass},
 };
 
-TEST(MouseHookDecision, SwallowsRealMouseInputOnlyWhileClaimed) {
+TEST(MouseHookDecision, SwallowsRealMouseInputOnlyWhileClaimedAndThePadIsInUse) {
     for (const HookCase& c : HookCases) {
-        EXPECT_EQ(DecideMouse(c.code, c.message, c.flags, c.claimed), c.verdict) << c.name;
+        EXPECT_EQ(DecideMouse(c.code, c.message, c.flags, c.claimed, c.inUse), c.verdict) << c.name;
+    }
+}
+
+struct InUseCase {
+    const char* name;
+    DWORD lastContactMs;
+    DWORD nowMs;
+    bool inUse;
+};
+
+constexpr InUseCase InUseCases[] = {
+    {"no contact yet", 0, 5000, false},
+    {"a contact just now", 5000, 5000, true},
+    {"a contact at the limit", 5000, 5000 + PadInUseMs, true},
+    {"silent just over the limit", 5000, 5001 + PadInUseMs, false},
+    {"silent for a minute", 5000, 65000, false},
+    {"across the tick count's wrap", 0xFFFFFF00, 0x10, true},
+    {"silent across the wrap", 0xFFFFFF00, 0x10 + PadInUseMs, false},
+    {"stamped by the other thread just after now was read", 5002, 5000, true},
+    {"a first contact at tick 0 is kept as 1", ContactTick(0), 200, true},
+};
+
+TEST(MouseHookDecision, ThePadIsInUseOnlyWithinTheLimitOfItsLastContact) {
+    for (const InUseCase& c : InUseCases) {
+        EXPECT_EQ(PadInUse(c.lastContactMs, c.nowMs), c.inUse) << c.name;
     }
 }
 
