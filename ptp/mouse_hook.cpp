@@ -8,11 +8,16 @@ namespace {
 std::atomic<long> seenCalls{0};
 std::atomic<long> inUseCalls{0};
 std::atomic<long> swallowedCalls{0};
+std::atomic<long> reinstallCount{0};
+
+// Posted to a hook thread: install the hook again.
+constexpr UINT ReinstallMessage = WM_APP + 1;
 
 // The claim flag and the pad's last contact of the hook installed on this thread (one per
 // delivery thread).
 thread_local const std::atomic<bool>* threadClaim = nullptr;
 thread_local const std::atomic<DWORD>* threadLastContact = nullptr;
+thread_local std::atomic<DWORD>* threadLastCall = nullptr;
 
 bool IsMouseInput(WPARAM message) {
     switch (message) {
@@ -41,6 +46,9 @@ LRESULT CALLBACK HookProc(int code, WPARAM wParam, LPARAM lParam) {
         const bool inUse =
             PadInUse(threadLastContact->load(std::memory_order_acquire), GetTickCount());
         seenCalls.fetch_add(1, std::memory_order_relaxed);
+        if (threadLastCall != nullptr) {
+            threadLastCall->store(ContactTick(GetTickCount()), std::memory_order_release);
+        }
         if (claimed && inUse) {
             inUseCalls.fetch_add(1, std::memory_order_relaxed);
         }
@@ -71,20 +79,23 @@ MouseVerdict DecideMouse(int code, WPARAM message, DWORD flags, bool claimed, bo
 }
 
 MouseHookCounts MouseHookTotals() {
-    return {seenCalls.load(), inUseCalls.load(), swallowedCalls.load()};
+    return {seenCalls.load(), inUseCalls.load(), swallowedCalls.load(), reinstallCount.load()};
 }
 
-MouseHook::MouseHook(const std::atomic<bool>* claimed, const std::atomic<DWORD>* lastContact) {
+MouseHook::MouseHook(const std::atomic<bool>* claimed, const std::atomic<DWORD>* lastContact,
+                     std::atomic<DWORD>* lastCall) {
     HMODULE self = nullptr;
     GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
                            GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
                        reinterpret_cast<LPCWSTR>(&HookProc), &self);
     threadClaim = claimed;
     threadLastContact = lastContact;
+    threadLastCall = lastCall;
     hook = SetWindowsHookExW(WH_MOUSE_LL, HookProc, self, 0);
     if (hook == nullptr) {
         threadClaim = nullptr;
         threadLastContact = nullptr;
+        threadLastCall = nullptr;
     }
 }
 
@@ -103,5 +114,68 @@ void MouseHook::Reset() {
         UnhookWindowsHookEx(std::exchange(hook, nullptr));
         threadClaim = nullptr;
         threadLastContact = nullptr;
+        threadLastCall = nullptr;
     }
+}
+
+bool HookMayBeGone(bool contactMoving, DWORD lastCallMs, DWORD lastAskMs, DWORD nowMs) {
+    return contactMoving && nowMs - lastCallMs > HookSilentMs &&
+           (lastAskMs == 0 || nowMs - lastAskMs > HookSilentMs);
+}
+
+MouseHookThread::MouseHookThread(const std::atomic<bool>* claim, const std::atomic<DWORD>* contact)
+    : claimed(claim), lastContact(contact), lastCall(ContactTick(GetTickCount())) {
+    ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (ready == nullptr) {
+        status = HRESULT_FROM_WIN32(GetLastError());
+        return;
+    }
+    thread = CreateThread(nullptr, 0, Main, this, 0, &threadId);
+    if (thread == nullptr) {
+        status = HRESULT_FROM_WIN32(GetLastError());
+        return;
+    }
+    // The thread sets `status` before it signals.
+    WaitForSingleObject(ready, INFINITE);
+}
+
+MouseHookThread::~MouseHookThread() {
+    if (thread != nullptr) {
+        // The thread made its queue before it signalled, so the message is never lost.
+        PostThreadMessageW(threadId, WM_QUIT, 0, 0);
+        WaitForSingleObject(thread, INFINITE);
+        CloseHandle(thread);
+    }
+    if (ready != nullptr) {
+        CloseHandle(ready);
+    }
+}
+
+void MouseHookThread::Reinstall() const {
+    if (thread != nullptr) {
+        PostThreadMessageW(threadId, ReinstallMessage, 0, 0);
+    }
+}
+
+DWORD WINAPI MouseHookThread::Main(void* param) {
+    auto* self = static_cast<MouseHookThread*>(param);
+    MSG msg;
+    PeekMessageW(&msg, nullptr, WM_USER, WM_USER, PM_NOREMOVE); // the thread's queue
+    MouseHook hook(self->claimed, self->lastContact, &self->lastCall);
+    const DWORD error = hook ? ERROR_SUCCESS : GetLastError();
+    self->status = hook ? S_OK : HRESULT_FROM_WIN32(error != 0 ? error : ERROR_HOOK_NOT_INSTALLED);
+    const bool installed = static_cast<bool>(hook);
+    SetEvent(self->ready);
+    if (!installed) {
+        return 0;
+    }
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+        if (msg.hwnd == nullptr && msg.message == ReinstallMessage) {
+            hook.Reset();
+            hook = MouseHook(self->claimed, self->lastContact, &self->lastCall);
+            self->lastCall.store(ContactTick(GetTickCount()), std::memory_order_release);
+            reinstallCount.fetch_add(1, std::memory_order_relaxed);
+        }
+    }
+    return 0;
 }

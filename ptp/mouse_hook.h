@@ -37,16 +37,20 @@ struct MouseHookCounts {
     long seen = 0;
     long inUse = 0;
     long swallowed = 0;
+    // Hooks installed again because Windows may have removed them.
+    long reinstalls = 0;
 };
 MouseHookCounts MouseHookTotals();
 
 // Installs the hook for the calling thread, which must pump messages while it is in place and
 // is the only one to touch the holder. `claimed` and `lastContact` (a tick count as PadInUse
-// takes it) are read on every call; they must outlive the hook. Move-only owner.
+// takes it) are read on every call; `lastCall`, when given, gets the tick count of each call.
+// They must outlive the hook. Move-only owner.
 class MouseHook {
 public:
     MouseHook() = default;
-    MouseHook(const std::atomic<bool>* claimed, const std::atomic<DWORD>* lastContact);
+    MouseHook(const std::atomic<bool>* claimed, const std::atomic<DWORD>* lastContact,
+              std::atomic<DWORD>* lastCall = nullptr);
     ~MouseHook() { Reset(); }
     MouseHook(const MouseHook&) = delete;
     MouseHook& operator=(const MouseHook&) = delete;
@@ -59,3 +63,42 @@ public:
 private:
     HHOOK hook = nullptr;
 };
+
+// The hook on a thread of its own that does nothing but pump messages and decide from the
+// atomics, so that it answers Windows in time whatever the delivery thread and the sink are
+// doing: Windows skips a low-level hook that does not answer within LowLevelHooksTimeout, and
+// may remove it without notice. Made, asked to reinstall and destroyed by one thread (the
+// delivery thread); the atomics must outlive it.
+class MouseHookThread {
+public:
+    MouseHookThread(const std::atomic<bool>* claimed, const std::atomic<DWORD>* lastContact);
+    // Ends the thread, which removes its hook, and waits for it (it never waits on anything).
+    ~MouseHookThread();
+    MouseHookThread(const MouseHookThread&) = delete;
+    MouseHookThread& operator=(const MouseHookThread&) = delete;
+
+    // S_OK once the hook is in place, else why not.
+    HRESULT Status() const { return status; }
+    // Removes the hook and installs it again, on its thread; does not wait.
+    void Reinstall() const;
+    // Tick count of the hook's last call, or of its installation when it has had none.
+    DWORD LastCall() const { return lastCall.load(std::memory_order_acquire); }
+
+private:
+    static DWORD WINAPI Main(void* self);
+
+    const std::atomic<bool>* claimed;
+    const std::atomic<DWORD>* lastContact;
+    std::atomic<DWORD> lastCall;
+    HANDLE ready = nullptr;
+    HANDLE thread = nullptr;
+    DWORD threadId = 0;
+    HRESULT status = E_FAIL;
+};
+
+// Whether the delivery thread should ask for the hook again: the pad reports a moving contact
+// at `nowMs`, the hook has had no call since `lastCallMs` although a moving finger makes pointer
+// input, and no reinstall was asked for since `lastAskMs` (0 for never). Both within
+// HookSilentMs.
+inline constexpr DWORD HookSilentMs = 1000;
+bool HookMayBeGone(bool contactMoving, DWORD lastCallMs, DWORD lastAskMs, DWORD nowMs);

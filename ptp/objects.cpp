@@ -8,6 +8,7 @@
 // of the claim lives on the same thread.
 #include "velptp_core.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cwchar>
 #include <iterator>
@@ -140,9 +141,11 @@ public:
     void OnFrame(const ptp::Frame& frame) override {
         // Any contact, lifting ones too (the system clicks for a tap after the lift), or the
         // button keeps the pad in use for the hook.
+        const DWORD now = GetTickCount();
         if (frame.count != 0 || frame.button) {
-            lastContact.store(ContactTick(GetTickCount()), std::memory_order_release);
+            lastContact.store(ContactTick(now), std::memory_order_release);
         }
+        CheckHook(frame, now);
         batch.Clear();
         translator.OnFrame(frame, batch);
         DeliverBatch();
@@ -151,6 +154,7 @@ public:
 private:
     void Body() override;
     void DeliverBatch();
+    void CheckHook(const ptp::Frame& frame, DWORD now);
     void OnIdle() {
         batch.Clear();
         translator.Idle(FrameClock(), batch);
@@ -167,6 +171,12 @@ private:
     // Tick count of the last frame with a contact or the button, 0 for none: written by this
     // run's thread, read by its mouse hook.
     std::atomic<DWORD> lastContact{0};
+    // The claim's hook, from the run's start to its end; this thread only.
+    std::optional<MouseHookThread> hook;
+    DWORD lastReinstallAsk = 0;
+    // The first down contact of the previous frame, to tell a finger that moves.
+    bool hadContact = false;
+    ptp::Contact previousContact;
 };
 
 class DeviceObject final : public PtpObjectBase<PointingDevice>, public PacketDevice<ptp::Packet> {
@@ -347,13 +357,12 @@ void PadRun::Body() {
                            GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
                        reinterpret_cast<LPCWSTR>(&PadRun::WndProc), &instance);
     HWND window = MakeWindow(instance);
-    MouseHook hook;
     HRESULT status = S_OK;
     if (window == nullptr || !source->Start(window)) {
         status = LastErrorStatus();
     } else {
-        hook = MouseHook(&Live(), &lastContact);
-        status = hook ? S_OK : LastErrorStatus();
+        hook.emplace(&Live(), &lastContact);
+        status = hook->Status();
     }
     if (SUCCEEDED(status)) {
         recorder.emplace(RecordPath(), geometry, ClockMicros());
@@ -382,7 +391,7 @@ void PadRun::Body() {
         }
     }
 
-    hook.Reset();
+    hook.reset();
     if (window != nullptr) {
         if (SUCCEEDED(status)) {
             KillTimer(window, IdleTimer);
@@ -392,6 +401,28 @@ void PadRun::Body() {
     }
     recorder.reset();
     Finish("end");
+}
+
+// A finger moving on the pad makes pointer input that the hook sees before it swallows it: a
+// hook that has seen nothing for a second while one moves may have been removed by Windows.
+void PadRun::CheckHook(const ptp::Frame& frame, DWORD now) {
+    const ptp::Contact* down = nullptr;
+    for (size_t i = 0; i < std::min(frame.count, ptp::MaxContacts); ++i) {
+        if (frame.contacts[i].tip) {
+            down = &frame.contacts[i];
+            break;
+        }
+    }
+    const bool moving = down != nullptr && hadContact && previousContact.id == down->id &&
+                        (previousContact.x != down->x || previousContact.y != down->y);
+    hadContact = down != nullptr;
+    if (down != nullptr) {
+        previousContact = *down;
+    }
+    if (hook && HookMayBeGone(moving, hook->LastCall(), lastReinstallAsk, now)) {
+        lastReinstallAsk = ContactTick(now);
+        hook->Reinstall();
+    }
 }
 
 void PadRun::DeliverBatch() {

@@ -445,6 +445,61 @@ TEST_F(DeliveryTest, TheHookHoldsInputBackOnlyShortlyAfterThePadReportedAContact
     EXPECT_EQ(MouseHookTotals().inUse, now.inUse) << "a pad gone silent still holds input";
 }
 
+bool WaitHookSeesWithin(long count, int ms) {
+    for (int i = 0; i < ms; ++i) {
+        if (MouseHookTotals().seen >= count) {
+            return true;
+        }
+        Sleep(1);
+    }
+    return false;
+}
+
+// Windows calls a low-level hook by sending to its thread and skips (and may remove) one that
+// does not answer in time: the hook must answer while the sink holds the delivery thread, as
+// Tapdeck's does while its mode starts.
+TEST_F(DeliveryTest, TheHookAnswersWhileTheSinkHoldsTheDeliveryThread) {
+    ASSERT_NO_FATAL_FAILURE(Open());
+    Event release;
+    const long before = MouseHookTotals().seen;
+    ASSERT_NO_FATAL_FAILURE(StartWithFirstCallHeld(release));
+    MoveMouse();
+    const bool answered = WaitHookSeesWithin(before + 1, 500);
+    release.Set();
+    EXPECT_TRUE(answered) << "the hook did not answer within 0.5 s while the sink was held";
+}
+
+// A finger moving on a real pad makes pointer input that the hook sees: a hook that sees
+// nothing for a second while the pad reports a moving finger is taken as removed by Windows.
+TEST_F(DeliveryTest, AHookThatSeesNothingWhileAFingerMovesIsInstalledAgain) {
+    ASSERT_NO_FATAL_FAILURE(Open());
+    ASSERT_EQ(device->SetPacketSink(sink.get()), 0);
+    const long before = MouseHookTotals().reinstalls;
+    ASSERT_EQ(device->Claim(0), 0);
+    const auto slide = [&](bool withPointerInput) {
+        const uint32_t start = NowMs();
+        for (int i = 0; i < 16; ++i) {
+            if (withPointerInput) {
+                MoveMouse();
+            }
+            ASSERT_TRUE(script->Push(MakeFrame(start + 100 * i, {{1, Ax, Ay - 10 * i}})));
+            Sleep(100);
+        }
+        ASSERT_TRUE(script->Push(MakeFrame(start + 1600, {{1, Ax, Ay - 160, false}})));
+    };
+    ASSERT_NO_FATAL_FAILURE(slide(true));
+    EXPECT_EQ(MouseHookTotals().reinstalls, before) << "a hook that sees input was installed again";
+
+    ASSERT_NO_FATAL_FAILURE(slide(false));
+    for (int i = 0; i < 2000 && MouseHookTotals().reinstalls == before; ++i) {
+        Sleep(1);
+    }
+    EXPECT_GT(MouseHookTotals().reinstalls, before) << "a finger moved 1.6 s without pointer input";
+    const long seen = MouseHookTotals().seen;
+    MoveMouse();
+    EXPECT_TRUE(WaitHookSees(seen + 1)) << "the hook installed again does not see input";
+}
+
 TEST_F(DeliveryTest, ReleasingAClaimedDeviceRemovesTheHook) {
     ASSERT_NO_FATAL_FAILURE(Open());
     ASSERT_EQ(device->SetPacketSink(sink.get()), 0);
@@ -525,6 +580,31 @@ constexpr InUseCase InUseCases[] = {
 TEST(MouseHookDecision, ThePadIsInUseOnlyWithinTheLimitOfItsLastContact) {
     for (const InUseCase& c : InUseCases) {
         EXPECT_EQ(PadInUse(c.lastContactMs, c.nowMs), c.inUse) << c.name;
+    }
+}
+
+struct HookGoneCase {
+    const char* name;
+    bool moving;
+    DWORD lastCallMs;
+    DWORD lastAskMs;
+    DWORD nowMs;
+    bool gone;
+};
+
+constexpr HookGoneCase HookGoneCases[] = {
+    {"a finger moving, the hook silent for over a second", true, 1000, 0, 2001, true},
+    {"the hook silent just a second", true, 1000, 0, 2000, false},
+    {"a finger resting", false, 1000, 0, 5000, false},
+    {"asked again within a second of the last ask", true, 1000, 4500, 5000, false},
+    {"asked again over a second after the last ask", true, 1000, 4000, 5001, true},
+    {"across the tick count's wrap", true, 0xFFFFFF00, 0, 0x200, false},
+    {"silent across the wrap", true, 0xFFFFFF00, 0, 0x500, true},
+};
+
+TEST(MouseHookDecision, AHookSilentWhileAFingerMovesIsAskedForAgainAtMostOnceASecond) {
+    for (const HookGoneCase& c : HookGoneCases) {
+        EXPECT_EQ(HookMayBeGone(c.moving, c.lastCallMs, c.lastAskMs, c.nowMs), c.gone) << c.name;
     }
 }
 
