@@ -2,8 +2,10 @@
 # Prepares a Wine prefix of the project and keeps one wineserver alive for a test run. The prefix
 # is a 64-bit one with the 32-bit side (WoW64), so it runs the x64 and the x86 build alike, or,
 # on a machine that cannot run 32-bit programs (tools/wine-env.sh), a 64-bit one alone.
-#   wine-prefix.sh up PREFIX [SIM_DLL]  create the prefix if needed, register the simulated
-#                                       touchpad library (if given), start a persistent wineserver
+#   wine-prefix.sh up PREFIX [SIM_DLL] [CRASH_REPORT]
+#                                       create the prefix if needed, register the simulated
+#                                       touchpad library and the crash reporter (if given),
+#                                       start a persistent wineserver
 #   wine-prefix.sh down PREFIX          stop that wineserver
 set -eu
 cmd=$1
@@ -16,6 +18,7 @@ quiet() { "$@" > /dev/null 2>&1 < /dev/null; }
 case "$cmd" in
 up)
     dll=${3:-}
+    reporter=${4:-}
     # A server left over from an interrupted run would keep its old settings: start afresh.
     quiet wineserver -k || true
     # A prefix made before Wine's 32-bit side was installed cannot start programs any more
@@ -34,11 +37,21 @@ up)
     quiet wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f
     # Relay traces show only the beep, so a test can see MessageBeep being called.
     quiet wine reg add 'HKCU\Software\Wine\Debug' /v RelayInclude /d 'user32.MessageBeep' /f
-    # A crashing test process ends with its exit code instead of waiting in the debugger.
-    # Both views: 32-bit programs read the 32-bit one.
+    # A crashing process must end at once. Without a Debugger value Wine starts its own
+    # (`winedbg --auto`), whose crash dialog waits for ever with no display and which then
+    # ends the process with exit code 0: the crash reporter takes its place where given (one
+    # line that says where, and the process ends with its exception code), and winedbg never
+    # shows its dialog. Both views: 32-bit programs read the 32-bit one.
+    aedebug='HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug'
     for view in 32 64; do
-        quiet wine reg delete 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /f /reg:$view || true
+        if [ -n "$reporter" ]; then
+            quiet wine reg add "$aedebug" /v Debugger /d "\"$(wine winepath -w "$reporter" 2> /dev/null)\" %ld %ld" /f /reg:$view
+            quiet wine reg add "$aedebug" /v Auto /d 1 /f /reg:$view
+        else
+            quiet wine reg delete "$aedebug" /v Debugger /f /reg:$view || true
+        fi
     done
+    quiet wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f
     # The library of the build's own bitness, registered in that bitness's view (regsvr32 runs
     # as a 32-bit program for a 32-bit library).
     if [ -n "$dll" ]; then

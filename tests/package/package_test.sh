@@ -59,7 +59,7 @@ expected="Tapdeck-$version-$system/demo.scenario Tapdeck-$version-$system/pad-ar
 [ "$listing" = "$expected" ] || fail "zip holds: $listing"
 
 export WINEPREFIX=$work/wineprefix
-"$root/tools/wine-prefix.sh" up "$WINEPREFIX"
+"$root/tools/wine-prefix.sh" up "$WINEPREFIX" "" "$build/crash_report/crash_report.exe"
 trap '"$root/tools/wine-prefix.sh" down "$WINEPREFIX"' EXIT
 run() { "$root/tools/wine-run.sh" "$@" < /dev/null; }
 # Wine's traces of the checks' child processes (their beeps) land in this file.
