@@ -17,6 +17,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cstdint>
 
 #include "com_object.h"
 #include "device/unique_handle.h"
@@ -177,7 +178,7 @@ public:
     PacketDevice& operator=(const PacketDevice&) = delete;
     // The library's destructor calls EndDelivery first, while all that the sink may call on
     // the device is still there.
-    virtual ~PacketDevice() = default;
+    virtual ~PacketDevice() { alive.store(DeadMark, std::memory_order_relaxed); }
 
 protected:
     // A new run of the library's own, not started; null when none can be made.
@@ -296,14 +297,28 @@ private:
 
     // On the delivery thread, around each call of the sink.
     void BeginCallback(const Packet& packet) {
+        CheckAlive();
         current = packet;
         callbackThread.store(GetCurrentThreadId(), std::memory_order_relaxed);
     }
     void EndCallback() {
+        CheckAlive();
         callbackThread.store(0, std::memory_order_relaxed);
         AcquireSRWLockExclusive(&lastLock);
         last = current;
         ReleaseSRWLockExclusive(&lastLock);
+    }
+
+    // A run that came back to a device destroyed under it would write into freed memory, which
+    // nothing else notices: end the process there and then, as a crash that says where.
+    void CheckAlive() const {
+        if (alive.load(std::memory_order_relaxed) != AliveMark) {
+#ifdef _MSC_VER
+            __debugbreak();
+#else
+            __builtin_trap();
+#endif
+        }
     }
 
     void Unpublish(DeliveryRun<Packet>* run) {
@@ -365,6 +380,11 @@ private:
     PacketSink* sink = nullptr;
     bool claimed = false;
     DeliveryRun<Packet>* delivery = nullptr;
+
+    static constexpr uint32_t AliveMark = 0xA11CE5ED;
+    static constexpr uint32_t DeadMark = 0xDEADDE51;
+    // AliveMark from construction to destruction; atomic, so the destructor's store is kept.
+    std::atomic<uint32_t> alive{AliveMark};
 
     // The packet being delivered; used only on the delivery thread during its sink call.
     std::atomic<DWORD> callbackThread{0};
