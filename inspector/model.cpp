@@ -239,15 +239,6 @@ std::string AreaText(const LayoutModel& model, const std::vector<Area>& areas) {
     return text;
 }
 
-// What a tap on a button does to the mode, for the strip's overlap findings.
-std::string TapOutcome(const InspectedZone& zone) {
-    if (zone.kind == ZoneKind::Exit) {
-        return " and ends Tapdeck";
-    }
-    const LONG action = zone.zone.action;
-    return action >= BrowserHome && action <= Mail ? ", which ends Tapdeck after its key" : "";
-}
-
 // `zones`: the zone that takes a tap there first, then the other.
 void AddOverlap(LayoutModel& model, std::vector<size_t> zones, const std::vector<Area>& areas,
                 bool withStrip, std::string text) {
@@ -523,6 +514,14 @@ std::optional<size_t> ButtonAtDevicePoint(const LayoutModel& model, LONG x, LONG
 
 bool OnStripAtDevicePoint(const LayoutModel& model, LONG x, LONG y) {
     return PtInRect(&model.zones[StripIndex].zone.rect, POINT{x, y}) != FALSE;
+}
+
+std::string TapOutcome(const InspectedZone& zone) {
+    if (zone.kind == ZoneKind::Exit) {
+        return " and ends Tapdeck";
+    }
+    const LONG action = zone.zone.action;
+    return action >= BrowserHome && action <= Mail ? ", which ends Tapdeck after its key" : "";
 }
 
 } // namespace inspector

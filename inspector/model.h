@@ -116,6 +116,9 @@ std::string ZoneDoes(const InspectedZone& zone);
 std::string ZoneRef(const InspectedZone& zone);
 // The same with a grid button's action: "button 4 (stop)".
 std::string ZoneLabel(const InspectedZone& zone);
+// What a tap on the button does to the mode, after "a tap there goes to ..." in the strip's
+// overlap findings: " and ends Tapdeck", ", which ends Tapdeck after its key" or nothing.
+std::string TapOutcome(const InspectedZone& zone);
 // The text with its first letter in capitals.
 std::string Capitalised(std::string text);
 

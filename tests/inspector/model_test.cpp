@@ -138,6 +138,29 @@ const FindingsCase FindingsCases[] = {
       "button8", "button9"}},
 };
 
+// What the strip's overlap findings add after "a tap there goes to ...", zone by zone of the
+// worked example: a launch button ends Tapdeck after its key, as the exit button ends it.
+constexpr const char* TapOutcomes[ZoneCount] = {
+    "",
+    " and ends Tapdeck",
+    ", which ends Tapdeck after its key",
+    ", which ends Tapdeck after its key",
+    ", which ends Tapdeck after its key",
+    "",
+    "",
+    "",
+    "",
+    "",
+    "",
+};
+
+TEST(InspectorModel, ATapOnALaunchButtonOrTheExitButtonIsSaidToEndTapdeck) {
+    const LayoutModel model = Inspect(BoundsOf({1000, 1000, 7000, 5800}));
+    for (size_t i = 0; i < ZoneCount; ++i) {
+        EXPECT_EQ(TapOutcome(model.zones[i]), TapOutcomes[i]) << ZoneName(model.zones[i]);
+    }
+}
+
 TEST(InspectorModel, FindingsNameEveryProblem) {
     for (const FindingsCase& c : FindingsCases) {
         SCOPED_TRACE(c.name);
