@@ -2,6 +2,7 @@
 // touchpad's journal, on a window standing in for the program's own, and in the beeps.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
 #include "device/pad_app.h"
@@ -103,6 +104,87 @@ constexpr NotifyCase notifyCases[] = {
 };
 
 // The beep can only be seen from outside, so each case runs in a process of its own.
+// The program's window on a thread of its own that handles nothing until told to, and then
+// only after a while: a LeaveMode on the packet thread waits in SendMessage for it.
+class LateWindow {
+public:
+    LateWindow() : thread(CreateThread(nullptr, 0, Main, this, 0, nullptr)) {
+        WaitForSingleObject(ready, INFINITE);
+    }
+    ~LateWindow() {
+        SetEvent(go);
+        WaitForSingleObject(thread, INFINITE);
+        CloseHandle(thread);
+        CloseHandle(go);
+        CloseHandle(ready);
+    }
+    LateWindow(const LateWindow&) = delete;
+    LateWindow& operator=(const LateWindow&) = delete;
+
+    HWND Handle() const { return window; }
+    // From now on, and 500 ms later, messages are handled until the window is gone.
+    void Go() { SetEvent(go); }
+
+private:
+    static DWORD WINAPI Main(void* param) {
+        auto* self = static_cast<LateWindow*>(param);
+        CloseRecorder recorder;
+        self->window = recorder.Handle();
+        SetEvent(self->ready);
+        WaitForSingleObject(self->go, INFINITE);
+        Sleep(500);
+        PumpUntil([&] { return recorder.Destroyed(); }, 10000);
+        return 0;
+    }
+
+    HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HANDLE go = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HWND window = nullptr;
+    HANDLE thread;
+};
+
+// The exit button's packet ends the mode on the packet thread and waits there in
+// SendMessage(WM_CLOSE); the application object destroyed meanwhile must wait for that packet
+// before it releases anything the packet still uses.
+TEST(PadAppDestruction, WaitsForTheRunningPacketBeforeReleasingAnything) {
+    SimScenario scenario("packet a=0x2000 x=6000 y=5100\n"
+                         "packet a=0x2000 x=6000 y=5100 pause=8\n"
+                         "packet a=0x10000 x=6000 y=5100 pause=8\n"
+                         "packet a=0x0 x=6000 y=5100 pause=8\n");
+    LateWindow window;
+    padWindow.store(window.Handle());
+    const DWORD mainThread = GetCurrentThreadId();
+    {
+        PadApp app;
+        ASSERT_EQ(app.EnterMode(), 1);
+        // The exit tap's LeaveMode has begun on the packet thread.
+        bool left = false;
+        for (int i = 0; i < 1000 && !left; ++i) {
+            left = !FindEvents(scenario.Journal(), "Unclaim").empty();
+            Sleep(5);
+        }
+        ASSERT_TRUE(left) << "the exit tap did not end the mode";
+        window.Go();
+    }
+    padWindow.store(nullptr);
+
+    const std::vector<JournalRecord> journal = scenario.Journal();
+    size_t exitPacket = journal.size();
+    // The main thread's first release (the destructor's) must come after it.
+    size_t firstRelease = journal.size();
+    for (size_t i = 0; i < journal.size(); ++i) {
+        if (journal[i].event == "Packet") {
+            exitPacket = i; // the last one: the run stops at the exit tap's Unclaim
+        }
+        if (journal[i].event == "Release" && journal[i].tid == mainThread) {
+            firstRelease = std::min(firstRelease, i);
+        }
+    }
+    ASSERT_LT(exitPacket, journal.size()) << "the exit tap's packet never returned";
+    EXPECT_LT(exitPacket, firstRelease)
+        << "the destructor released an object while the exit tap's packet was still running";
+}
+
 TEST(OnDeviceNotify, ReasonsOneAndTwoBeepOnceAndLeaveTheModeOthersDoNothing) {
     const std::wstring probe = EnvironmentValue(L"TAPDECK_BIN") + L"/tests/device/device_probe.exe";
     for (const NotifyCase& c : notifyCases) {
