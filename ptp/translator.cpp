@@ -49,9 +49,10 @@ void Translator::OnFrame(const Frame& frame, PacketBatch& out) {
                 mine = &frame.contacts[i];
             }
         }
+        // Confidence first: some firmware clears tip and confidence together for a palm.
         const Fate fate = mine == nullptr    ? Fate::Vanished
-                          : !mine->tip       ? Fate::Lifted
                           : !mine->confident ? Fate::Cancelled
+                          : !mine->tip       ? Fate::Lifted
                                              : Fate::Moving;
         const uint32_t gap = now - primary.lastUs;
         if (static_cast<int32_t>(gap) < 0 || gap > ContactLostMicros) {
