@@ -9,6 +9,8 @@ void FrameAssembler::Add(const Report& report, FrameBatch& out) {
     if (report.contactCount == 0) {
         if (pending && report.scanTime == scanTime) {
             Take(report);
+        } else if (!pending && finished && report.scanTime == scanTime) {
+            return; // a surplus report of the scan just finished
         } else {
             // A continuation of no scan that is under way, or of another one: whatever was
             // pending ends here, and the report stands alone with the button but no contacts
@@ -20,6 +22,8 @@ void FrameAssembler::Add(const Report& report, FrameBatch& out) {
             frame.timeUs = report.timeUs;
             frame.button = report.button;
             out.frames[out.count++] = frame;
+            scanTime = report.scanTime;
+            finished = true;
             return;
         }
     } else {
@@ -51,6 +55,7 @@ void FrameAssembler::Finish(FrameBatch& out) {
         out.frames[out.count++] = frame;
     }
     pending = false;
+    finished = true;
 }
 
 } // namespace ptp

@@ -48,6 +48,9 @@ private:
     bool pending = false;
     size_t expected = 0;
     uint32_t scanTime = 0;
+    // The scan whose frame was finished last, once there is one: some hybrid-mode pads send a
+    // surplus report of no contacts with its scan time, which is no frame.
+    bool finished = false;
     Frame frame;
 };
 
