@@ -393,8 +393,8 @@ void MoveMouse() {
     SendInput(1, &move, sizeof move);
 }
 
-bool WaitHookSees(long count) {
-    for (int i = 0; i < 2000; ++i) {
+bool WaitHookSees(long count, int ms = 2000) {
+    for (int i = 0; i < ms; ++i) {
         if (MouseHookTotals().seen >= count) {
             return true;
         }
@@ -445,16 +445,6 @@ TEST_F(DeliveryTest, TheHookHoldsInputBackOnlyShortlyAfterThePadReportedAContact
     EXPECT_EQ(MouseHookTotals().inUse, now.inUse) << "a pad gone silent still holds input";
 }
 
-bool WaitHookSeesWithin(long count, int ms) {
-    for (int i = 0; i < ms; ++i) {
-        if (MouseHookTotals().seen >= count) {
-            return true;
-        }
-        Sleep(1);
-    }
-    return false;
-}
-
 // Windows calls a low-level hook by sending to its thread and skips (and may remove) one that
 // does not answer in time: the hook must answer while the sink holds the delivery thread, as
 // Tapdeck's does while its mode starts.
@@ -464,7 +454,7 @@ TEST_F(DeliveryTest, TheHookAnswersWhileTheSinkHoldsTheDeliveryThread) {
     const long before = MouseHookTotals().seen;
     ASSERT_NO_FATAL_FAILURE(StartWithFirstCallHeld(release));
     MoveMouse();
-    const bool answered = WaitHookSeesWithin(before + 1, 500);
+    const bool answered = WaitHookSees(before + 1, 500);
     release.Set();
     EXPECT_TRUE(answered) << "the hook did not answer within 0.5 s while the sink was held";
 }
