@@ -403,13 +403,23 @@ bool WaitHookSees(long count, int ms = 2000) {
     return false;
 }
 
-TEST_F(DeliveryTest, TheClaimHooksMouseInputUntilUnclaimAndPassesInjectedInput) {
-    ASSERT_NO_FATAL_FAILURE(Open());
-    ASSERT_EQ(device->SetPacketSink(sink.get()), 0);
-    const MouseHookCounts before = MouseHookTotals();
-    ASSERT_EQ(device->Claim(0), 0);
-    MoveMouse();
-    ASSERT_TRUE(WaitHookSees(before.seen + 1)) << "the hook is not in place";
+// Opens and claims a device with a sink, and sees its hook take an injected move; `before` gets
+// the counts from before the claim.
+class HookTest : public DeliveryTest {
+protected:
+    void ClaimWithTheHookInPlace(MouseHookCounts& before) {
+        ASSERT_NO_FATAL_FAILURE(Open());
+        ASSERT_EQ(device->SetPacketSink(sink.get()), 0);
+        before = MouseHookTotals();
+        ASSERT_EQ(device->Claim(0), 0);
+        MoveMouse();
+        ASSERT_TRUE(WaitHookSees(before.seen + 1)) << "the hook is not in place";
+    }
+};
+
+TEST_F(HookTest, TheClaimHooksMouseInputUntilUnclaimAndPassesInjectedInput) {
+    MouseHookCounts before;
+    ASSERT_NO_FATAL_FAILURE(ClaimWithTheHookInPlace(before));
     EXPECT_EQ(MouseHookTotals().swallowed, before.swallowed) << "injected input must pass";
 
     EXPECT_EQ(device->Unclaim(), 0);
@@ -422,13 +432,9 @@ TEST_F(DeliveryTest, TheClaimHooksMouseInputUntilUnclaimAndPassesInjectedInput) 
 
 // A claimed pad that reports nothing (still in mouse mode, a silent collection, unplugged)
 // must not take the mouse away: the hook holds input back only shortly after a contact.
-TEST_F(DeliveryTest, TheHookHoldsInputBackOnlyShortlyAfterThePadReportedAContact) {
-    ASSERT_NO_FATAL_FAILURE(Open());
-    ASSERT_EQ(device->SetPacketSink(sink.get()), 0);
-    const MouseHookCounts before = MouseHookTotals();
-    ASSERT_EQ(device->Claim(0), 0);
-    MoveMouse();
-    ASSERT_TRUE(WaitHookSees(before.seen + 1)) << "the hook is not in place";
+TEST_F(HookTest, TheHookHoldsInputBackOnlyShortlyAfterThePadReportedAContact) {
+    MouseHookCounts before;
+    ASSERT_NO_FATAL_FAILURE(ClaimWithTheHookInPlace(before));
     EXPECT_EQ(MouseHookTotals().inUse, before.inUse) << "a pad that never reported holds input";
 
     ASSERT_TRUE(script->Push(MakeFrame(NowMs(), {{1, Ax, Ay}})));
