@@ -1,7 +1,7 @@
 // The low-level mouse hook that makes a claim exclusive: while the touchpad is claimed and in
 // use, mouse input that is not injected (the touchpad's own pointer moves, clicks and scrolls,
-// and those of any other mouse) is swallowed. The decision is a plain function; the hook itself
-// is installed and removed by the delivery thread, on which its procedure runs.
+// and those of any other mouse) is swallowed. The decision is a plain function; the hook lives
+// on a thread of its own (MouseHookThread), which the delivery thread starts and ends.
 #pragma once
 
 #include <windows.h>

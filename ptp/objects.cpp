@@ -5,7 +5,7 @@
 // device): a message-only window there receives the touchpad's raw input, the translator turns
 // each frame into packets, and the sink is called once per packet with no lock held, so it may
 // call back into the device, release it, or block on another thread. The low-level mouse hook
-// of the claim lives on the same thread.
+// of the claim lives on a thread of its own, which that thread starts and ends.
 #include "velptp_core.h"
 
 #include <algorithm>
