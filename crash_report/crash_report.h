@@ -1,7 +1,7 @@
 // A post-mortem debugger for test runs: Windows (and Wine) start the program named under
 // "HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug" when a process has an unhandled
 // exception. This one attaches, writes one line that names the exception, its address and the
-// module it is in, and ends the process with the exception code, so that the test that started
+// module it is in, and lets the process end with the exception code, so that the test that started
 // it fails at once instead of waiting in an interactive debugger.
 #pragma once
 
@@ -25,6 +25,6 @@ std::wstring CrashLine(DWORD pid, const std::wstring& image, DWORD code, uint64_
                        const std::wstring& where);
 
 // Attaches to `pid`, signals `attached` (the AeDebug handshake), waits for the exception and
-// reports it on standard error; then ends the process with the exception's code. Returns 0 when
-// a crash was reported, 1 otherwise.
+// reports it on standard error; then lets the process end itself with the exception's code.
+// Returns 0 when a crash was reported, 1 otherwise.
 int ReportCrash(DWORD pid, HANDLE attached);
