@@ -167,29 +167,30 @@ std::wstring GetString(HKEY key, const wchar_t* name) {
     return buffer;
 }
 
-// The driver's table of feature answers: [id][length][report] for each.
+// The driver's table of feature answers: [id][length, 2 bytes][report] for each.
 Bytes FeatureTable(const std::vector<Bytes>& features) {
     Bytes table;
     for (const Bytes& report : features) {
-        if (report.empty() || report.size() > 255) {
+        if (report.empty() || report.size() > 512) {
             continue;
         }
         table.push_back(report[0]);
-        table.push_back(static_cast<uint8_t>(report.size()));
+        table.push_back(static_cast<uint8_t>(report.size() & 0xFF));
+        table.push_back(static_cast<uint8_t>(report.size() >> 8));
         table.insert(table.end(), report.begin(), report.end());
     }
     return table;
 }
 std::vector<Bytes> FeatureList(const Bytes& table) {
     std::vector<Bytes> features;
-    for (size_t at = 0; at + 2 <= table.size();) {
-        const size_t size = table[at + 1];
-        if (at + 2 + size > table.size()) {
+    for (size_t at = 0; at + 3 <= table.size();) {
+        const size_t size = table[at + 1] | static_cast<size_t>(table[at + 2]) << 8;
+        if (at + 3 + size > table.size()) {
             break;
         }
-        features.emplace_back(table.begin() + static_cast<std::ptrdiff_t>(at + 2),
-                              table.begin() + static_cast<std::ptrdiff_t>(at + 2 + size));
-        at += 2 + size;
+        features.emplace_back(table.begin() + static_cast<std::ptrdiff_t>(at + 3),
+                              table.begin() + static_cast<std::ptrdiff_t>(at + 3 + size));
+        at += 3 + size;
     }
     return features;
 }
@@ -545,6 +546,10 @@ std::vector<std::wstring> InstalledPads() {
         return true;
     });
     return names;
+}
+
+std::wstring DevicePath(const std::wstring& name, size_t collection) {
+    return FindBySerial(Serial(name, collection));
 }
 
 bool PadFeeder::Open(const std::wstring& padName, std::string& error) {

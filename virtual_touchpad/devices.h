@@ -40,6 +40,10 @@ void RemoveAll();
 // The names of the pads that are installed now.
 std::vector<std::wstring> InstalledPads();
 
+// The HID device path of the pad's collection (0 the first), as raw input names it; empty
+// while it is not there.
+std::wstring DevicePath(const std::wstring& name, size_t collection);
+
 // Feeds one pad's input reports, each to the device of the collection that declares it.
 // Reports reach the device in the order sent; a full queue is waited out, nothing is dropped.
 class PadFeeder {

@@ -133,14 +133,14 @@ static void SetState(HANDLE key, const WCHAR* state) {
     ZwSetValueKey(key, &valueName, 0, REG_SZ, (PVOID)state, bytes + sizeof(WCHAR));
 }
 
-// FeatureReports: entries of [report id][length][that many bytes, the report id first].
+// FeatureReports: entries of [report id][length, 2 bytes][that many bytes, the id first].
 static void ReadFeatures(Device* device, const UCHAR* data, ULONG length) {
     ULONG at = 0;
-    while (at + 2 <= length && device->featureCount < VTP_MAX_FEATURES) {
+    while (at + 3 <= length && device->featureCount < VTP_MAX_FEATURES) {
         const UCHAR id = data[at];
-        const ULONG size = data[at + 1];
-        at += 2;
-        if (at + size > length) {
+        const ULONG size = data[at + 1] | (ULONG)data[at + 2] << 8;
+        at += 3;
+        if (at + size > length || size > VTP_MAX_FEATURE_BYTES) {
             break;
         }
         FeatureReport* feature = &device->features[device->featureCount++];

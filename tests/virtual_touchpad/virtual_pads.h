@@ -1,0 +1,22 @@
+// The tests' virtual touchpads: the pad files under tests/virtual_touchpad/pads installed
+// through the virtual touchpad's driver, and their raw-input devices.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "devices.h"
+
+namespace vpadtest {
+
+// The pad of file `file` (without ".hid") installed as `name`; fails the test on error.
+void Install(const std::wstring& name, const std::wstring& file);
+// Every virtual pad removed.
+void RemoveAll();
+// The raw-input handle of the pad's collection; null while raw input does not list it as HID.
+HANDLE RawInputHandle(const std::wstring& name, size_t collection, DWORD waitMs = 3000);
+// Feeds reports (hex, one a string) to the pad; fails the test on error.
+void Feed(vtp::PadFeeder& feeder, const char* hex);
+
+} // namespace vpadtest
