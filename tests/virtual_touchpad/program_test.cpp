@@ -1,0 +1,267 @@
+// The whole any-laptop path: tapdeck.exe on velptp.dll on a virtual touchpad, from the reports a
+// pad sends to the keys a low-level keyboard hook sees. Every kind of pad gives the same keys
+// for the same touches; with no touchpad among the devices, Tapdeck beeps once and ends.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <cmath>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "support/key_hook.h"
+#include "support/process.h"
+#include "support/sim_scenario.h"
+#include "virtual_pads.h"
+
+namespace {
+
+using ServerCall = HRESULT(STDAPICALLTYPE*)();
+
+ServerCall Export(HMODULE module, const char* name) {
+    return reinterpret_cast<ServerCall>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
+
+// One finger as a pad reports it, in the pad's logical units.
+struct Finger {
+    uint8_t id;
+    bool tip;
+    int32_t x;
+    int32_t y;
+    uint16_t scan; // 100 us units
+};
+
+void Put16(std::vector<uint8_t>& out, int32_t value) {
+    out.push_back(static_cast<uint8_t>(value & 0xFF));
+    out.push_back(static_cast<uint8_t>((value >> 8) & 0xFF));
+}
+
+// How each kind of pad lays a one-finger frame out (its descriptor under pads/), and its axes.
+struct PadKind {
+    const wchar_t* file;
+    size_t collection;
+    int32_t xMin, xMax, yMin, yMax;
+    double heightMm;
+    std::vector<uint8_t> (*report)(const Finger&);
+};
+
+const PadKind Kinds[] = {
+    {L"hybrid-one-finger", 0, 0, 4095, 0, 2559, 72.0,
+     [](const Finger& f) {
+         std::vector<uint8_t> r = {0x04, static_cast<uint8_t>(1 | f.tip << 1 | f.id << 2)};
+         Put16(r, f.x);
+         Put16(r, f.y);
+         Put16(r, f.scan);
+         r.push_back(1);
+         r.push_back(0);
+         return r;
+     }},
+    {L"parallel-five-fingers", 1, 0, 3200, 0, 2112, 69.4,
+     [](const Finger& f) {
+         std::vector<uint8_t> r = {0x03, static_cast<uint8_t>(1 | f.tip << 1 | f.id << 2)};
+         Put16(r, f.x);
+         Put16(r, f.y);
+         r.resize(r.size() + 20, 0);
+         Put16(r, f.scan);
+         r.push_back(1);
+         r.push_back(0);
+         return r;
+     }},
+    {L"hybrid-two-fingers", 0, 0, 4095, 0, 2720, 72.0,
+     [](const Finger& f) {
+         std::vector<uint8_t> r = {0x01, static_cast<uint8_t>(f.tip | 1 << 1 | (f.id & 3) << 2),
+                                   static_cast<uint8_t>(f.x & 0xFF),
+                                   static_cast<uint8_t>((f.x >> 8) | (f.y & 0xF) << 4),
+                                   static_cast<uint8_t>(f.y >> 4)};
+         r.resize(r.size() + 4, 0);
+         Put16(r, f.scan);
+         r.push_back(1);
+         return r;
+     }},
+    {L"offset-ranges", 0, 100, 4195, -1200, 1199, 70.0,
+     [](const Finger& f) {
+         std::vector<uint8_t> r = {static_cast<uint8_t>(f.tip | 1 << 1), f.id};
+         Put16(r, f.x);
+         Put16(r, f.y);
+         Put16(r, f.scan);
+         r.push_back(1);
+         return r;
+     }},
+    {L"inches", 0, 0, 2047, 0, 1331, 66.04,
+     [](const Finger& f) {
+         std::vector<uint8_t> r = {0x07, 0x00,
+                                   static_cast<uint8_t>(1 | f.tip << 1 | (f.id & 7) << 2)};
+         Put16(r, f.x);
+         Put16(r, f.y);
+         r.resize(r.size() + 10, 0);
+         Put16(r, f.scan);
+         r.push_back(1);
+         return r;
+     }},
+};
+
+// Touches on the pad as the user sees it, in fractions of its width and height from its left
+// and bottom edges, turned into the pad's reports 8 ms apart, as a pad sends them.
+class Toucher {
+public:
+    Toucher(const PadKind& padKind, vtp::PadFeeder& padFeeder) : kind(padKind), feeder(padFeeder) {}
+
+    void Tap(double across, double up) {
+        Frame(across, up, true);
+        Frame(across, up, true);
+        Frame(across, up, true);
+        Frame(across, up, false);
+        Next();
+    }
+    // A slide from `up` by `mm` millimetres (the volume steps by distance), a millimetre a frame.
+    void Slide(double across, double up, int mm) {
+        const double by = mm / kind.heightMm;
+        const int steps = mm < 0 ? -mm : mm;
+        Frame(across, up, true);
+        for (int i = 1; i <= steps; ++i) {
+            Frame(across, up + by * i / steps, true);
+        }
+        Frame(across, up + by, false);
+        Next();
+    }
+
+private:
+    void Frame(double across, double up, bool tip) {
+        const Finger finger = {
+            id, tip,
+            kind.xMin + static_cast<int32_t>(std::lround(across * (kind.xMax - kind.xMin))),
+            // The pad's Y grows toward the user, from its top edge.
+            kind.yMin + static_cast<int32_t>(std::lround((1 - up) * (kind.yMax - kind.yMin))),
+            scan};
+        std::string error;
+        EXPECT_TRUE(feeder.Send(kind.report(finger), error)) << error;
+        scan = static_cast<uint16_t>(scan + 80);
+        Sleep(8);
+    }
+    void Next() {
+        id = static_cast<uint8_t>(id % 3 + 1);
+        Sleep(200);
+        scan = static_cast<uint16_t>(scan + 2000);
+    }
+
+    const PadKind& kind;
+    vtp::PadFeeder& feeder;
+    uint8_t id = 1;
+    uint16_t scan = 0xFF00; // wraps during the session
+};
+
+// Where Tapdeck's zones are, as fractions of the pad (its device units 1000..7000 across,
+// 1000..5800 up): play/pause in the bottom row's middle, exit at the top right, the strip
+// along the right edge.
+constexpr double PlayAcross = 2500.0 / 6000, PlayUp = 800.0 / 4800;
+constexpr double ExitAcross = 5000.0 / 6000, ExitUp = 4100.0 / 4800;
+constexpr double StripAcross = 5600.0 / 6000, StripUp = 2000.0 / 4800;
+
+class OnVirtualPad : public testing::Test {
+protected:
+    void SetUp() override {
+        ptp = LoadLibraryW(EnvironmentValue(L"VELPTP_DLL").c_str());
+        ASSERT_NE(ptp, nullptr) << "VELPTP_DLL cannot be loaded";
+        ASSERT_NE(SimModule(), nullptr) << "VELSIM_DLL cannot be loaded";
+        // Tapdeck finds velptp.dll by its ProgIDs.
+        ASSERT_EQ(Export(ptp, "DllRegisterServer")(), S_OK);
+        vpadtest::RemoveAll();
+    }
+    void TearDown() override {
+        vpadtest::RemoveAll();
+        // The tests after these find the simulated touchpad.
+        Export(ptp, "DllUnregisterServer")();
+        EXPECT_EQ(Export(SimModule(), "DllRegisterServer")(), S_OK);
+    }
+
+    static ChildProcess StartTapdeck(bool traceBeeps = false) {
+        ChildProcess::Options options;
+        options.traceBeeps = traceBeeps;
+        return ChildProcess::Start(EnvironmentValue(L"TAPDECK_EXE"), L"", options);
+    }
+
+    HMODULE ptp = nullptr;
+};
+
+std::vector<KeyRecord> Strokes(DWORD vk, int times) {
+    std::vector<KeyRecord> keys;
+    for (int i = 0; i < times; ++i) {
+        keys.push_back({vk, false, true});
+        keys.push_back({vk, true, true});
+    }
+    return keys;
+}
+
+TEST_F(OnVirtualPad, EveryKindOfPadGivesTheSameKeysForTheSameTouches) {
+    // Play/pause; 18 mm up the strip and 9 mm down; the exit.
+    const std::vector<KeyRecord> play = Strokes(VK_MEDIA_PLAY_PAUSE, 1);
+    std::vector<KeyRecord> first;
+    for (const PadKind& kind : Kinds) {
+        SCOPED_TRACE(std::string(kind.file, kind.file + wcslen(kind.file)));
+        vpadtest::RemoveAll();
+        // A touch screen and a keyboard beside the pad: Tapdeck must take the pad.
+        vpadtest::Install(L"screen", L"touch-screen");
+        vpadtest::Install(L"keys", L"consumer-control");
+        vpadtest::Install(L"pad", kind.file);
+        ASSERT_FALSE(HasFatalFailure());
+        ASSERT_NE(vpadtest::RawInputHandle(L"pad", kind.collection), nullptr);
+        vtp::PadFeeder feeder;
+        std::string error;
+        ASSERT_TRUE(feeder.Open(L"pad", error)) << error;
+
+        KeyHook hook;
+        ASSERT_TRUE(hook.Installed());
+        ChildProcess app = StartTapdeck();
+        ASSERT_TRUE(app.Started());
+        Toucher touch(kind, feeder);
+        // Tapdeck takes the pad when it is ready, and reports before are nobody's: tap
+        // play/pause until it answers, then start the session on a clean slate.
+        bool answered = false;
+        for (int i = 0; i < 10 && !answered; ++i) {
+            touch.Tap(PlayAcross, PlayUp);
+            answered = hook.WaitFor(2, 2500);
+        }
+        ASSERT_TRUE(answered) << "Tapdeck never answered a tap: " << app.Output();
+        Sleep(300);
+        hook.Clear();
+
+        touch.Tap(PlayAcross, PlayUp);
+        touch.Slide(StripAcross, StripUp, 18);
+        touch.Slide(StripAcross, StripUp + 0.25, -9);
+        hook.WaitFor(2, 3000);
+        Sleep(500);
+        const std::vector<KeyRecord> keys = hook.Events();
+        touch.Tap(ExitAcross, ExitUp);
+        ASSERT_TRUE(app.Wait(10000)) << "the exit button did not end Tapdeck";
+        EXPECT_EQ(app.ExitCode(), 0u);
+
+        // A volume step for every 4 mm (three volume-key strokes a step, as no player is open).
+        std::vector<KeyRecord> expected = play;
+        for (const KeyRecord& key : Strokes(VK_VOLUME_UP, 4 * 3)) {
+            expected.push_back(key);
+        }
+        for (const KeyRecord& key : Strokes(VK_VOLUME_DOWN, 2 * 3)) {
+            expected.push_back(key);
+        }
+        EXPECT_EQ(keys, expected);
+        if (first.empty()) {
+            first = keys;
+        } else {
+            EXPECT_EQ(keys, first) << "not the keys the first kind of pad gave";
+        }
+    }
+}
+
+TEST_F(OnVirtualPad, WithOnlyDevicesThatAreNoTouchpadItBeepsOnceAndEnds) {
+    vpadtest::Install(L"screen", L"touch-screen");
+    vpadtest::Install(L"keys", L"consumer-control");
+    ASSERT_NE(vpadtest::RawInputHandle(L"screen", 0), nullptr);
+    ChildProcess app = StartTapdeck(/*traceBeeps=*/true);
+    ASSERT_TRUE(app.Started());
+    ASSERT_TRUE(app.Wait(20000));
+    EXPECT_EQ(app.ExitCode(), static_cast<DWORD>(-1));
+    EXPECT_EQ(app.BeepCount(), 1);
+}
+
+} // namespace
