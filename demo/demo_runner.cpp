@@ -2,8 +2,10 @@
 // session and tells, line by line as it happens, what the desktop received from it: keys,
 // commands to a media player window, and the touchpad's mode light.
 //
-//   tapdeck_demo.exe [--pause] [TAPDECK_EXE [SCENARIO]]
+//   tapdeck_demo.exe [--pause] [--feed COMMAND] [TAPDECK_EXE [SCENARIO]]
 //
+// With --feed the touches come from COMMAND, started once tapdeck.exe is (the virtual
+// touchpad's player, for Tapdeck on velptp.dll), and the session is not drawn.
 // By default tapdeck.exe is the one beside this program (as installed), else the build tree's
 // (..\src beside this program's folder), and the scenario is demo.scenario beside this program.
 // The journal goes to a temporary file, or to VELSIM_JOURNAL when that is set (and is kept).
@@ -347,12 +349,17 @@ int main() {
     }
     std::wstring scenario = OwnFolder() + L"\\demo.scenario";
     bool pause = false;
+    std::wstring feed;
     int argc = 0;
     if (wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc)) {
         int first = 1;
-        if (argc > 1 && std::wstring(argv[1]) == L"--pause") {
+        if (argc > first && std::wstring(argv[first]) == L"--pause") {
             pause = true;
-            first = 2;
+            ++first;
+        }
+        if (argc > first + 1 && std::wstring(argv[first]) == L"--feed") {
+            feed = argv[first + 1];
+            first += 2;
         }
         if (argc > first) {
             tapdeckExe = argv[first];
@@ -377,9 +384,15 @@ int main() {
     JournalFollower follower(journal);
     Say("Tapdeck demo. A stand-in Windows Media Player window is %s.",
         player.Open() ? "open" : "NOT open");
-    Say("Starting tapdeck.exe on the simulated touchpad. A finger taps Play/Pause and Next "
-        "Track,\nslides the volume up and down, hides and shows the player, mutes, and taps the "
-        "exit button.\nWhat the system receives:\n");
+    if (feed.empty()) {
+        Say("Starting tapdeck.exe on the simulated touchpad. A finger taps Play/Pause and Next "
+            "Track,\nslides the volume up and down, hides and shows the player, mutes, and taps "
+            "the exit button.\nWhat the system receives:\n");
+    } else {
+        Say("Starting tapdeck.exe; its touchpad is the one velptp.dll finds through raw input. "
+            "A finger\non it taps Play/Pause and Next Track, slides the volume up and down, mutes "
+            "and taps the\nexit button.\nWhat the system receives:\n");
+    }
 
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
@@ -394,6 +407,17 @@ int main() {
         return End(2, pause);
     }
     CloseHandle(info.hThread);
+    PROCESS_INFORMATION feeder = {};
+    if (!feed.empty()) {
+        STARTUPINFOW feederStartup = {};
+        feederStartup.cb = sizeof feederStartup;
+        if (!CreateProcessW(nullptr, feed.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                            &feederStartup, &feeder)) {
+            Say("Could not start the touches: %ls (error %lu).", feed.c_str(), GetLastError());
+        } else {
+            CloseHandle(feeder.hThread);
+        }
+    }
     DWORD waited = WAIT_TIMEOUT;
     for (int tick = 0; tick < 3000 && waited == WAIT_TIMEOUT; ++tick) {
         waited = WaitForSingleObject(info.hProcess, 20);
@@ -410,6 +434,13 @@ int main() {
     GetExitCodeProcess(info.hProcess, &exitCode);
     CloseHandle(info.hProcess);
     Say("Tapdeck exited with code %ld", static_cast<long>(exitCode));
+    if (feeder.hProcess != nullptr) {
+        WaitForSingleObject(feeder.hProcess, 5000);
+        CloseHandle(feeder.hProcess);
+    }
+    if (!feed.empty()) {
+        return End(exitCode == 0 ? 0 : 1, pause);
+    }
 
     Say("\nWhere the buttons were, and where the finger touched, by tapdeck-layout.exe:\n");
     // Installed, the inspector is beside this program, whose folder is not for writing.

@@ -1,8 +1,23 @@
 #!/usr/bin/env bash
 # Builds Tapdeck and shows it at work: tapdeck.exe runs under Wine on the simulated touchpad,
 # a scripted finger taps and slides, and the demo tells what the system received.
+#
+#   bash tools/demo.sh                 on the simulated touchpad
+#   bash tools/demo.sh --virtual-pad   on velptp.dll, the library for any laptop's touchpad,
+#                                      which finds a virtual touchpad through raw input (a test
+#                                      driver of the build, installed in the demo's Wine prefix
+#                                      for the demo only, docs/virtual-touchpad.md)
 set -eu
 cd "$(dirname "$0")/.."
+virtual=no
+case "${1:-}" in
+--virtual-pad) virtual=yes ;;
+"") ;;
+*)
+    echo "usage: $0 [--virtual-pad]" >&2
+    exit 2
+    ;;
+esac
 bash tools/bootstrap.sh
 
 echo "== build"
@@ -15,5 +30,25 @@ tools/wine-prefix.sh up "$WINEPREFIX" build/sim/velsim.dll
 # The wineserver that `up` started is stopped however the demo ends.
 trap 'tools/wine-prefix.sh down "$WINEPREFIX"' EXIT
 
+if [ "$virtual" = no ]; then
+    echo "== demo"
+    tools/wine-run.sh build/demo/tapdeck_demo.exe
+    exit
+fi
+
+. tools/wine-env.sh
+win() { "$TAPDECK_WINE" winepath -w "$1" 2> /dev/null; }
+vtpctl=build/virtual_touchpad/vtpctl.exe
+# Afterwards the prefix is as the tests expect it: no virtual pad, the simulated touchpad's
+# library registered.
+trap 'tools/wine-run.sh "$vtpctl" clear || true
+      tools/wine-run.sh regsvr32 /s "$(win build/sim/velsim.dll)" || true
+      tools/wine-prefix.sh down "$WINEPREFIX"' EXIT
+echo "== a virtual touchpad, and velptp.dll as the touchpad library"
+tools/wine-run.sh "$vtpctl" clear
+tools/wine-run.sh "$vtpctl" install demo tests/virtual_touchpad/pads/hybrid-one-finger.hid \
+    --product "Demo touchpad"
+tools/wine-run.sh regsvr32 /s "$(win build/ptp/velptp.dll)"
 echo "== demo"
-tools/wine-run.sh build/demo/tapdeck_demo.exe
+tools/wine-run.sh build/demo/tapdeck_demo.exe --feed \
+    "\"$(win "$vtpctl")\" play \"$(win build/demo/virtual-pad.script)\""

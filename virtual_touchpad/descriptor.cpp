@@ -52,7 +52,9 @@ bool NextItem(const Bytes& bytes, size_t at, Item& item, std::string& error) {
     return true;
 }
 
-bool IsGlobal(uint8_t tag) { return (tag & 0x0C) == 0x04; }
+bool IsGlobal(uint8_t tag) {
+    return (tag & 0x0C) == 0x04;
+}
 
 // The global items in force: each tag's last item, as its bytes, by tag number.
 using Globals = std::array<Bytes, 10>;
@@ -186,20 +188,22 @@ bool SplitCollections(const Bytes& descriptor, std::vector<Collection>& out, std
                 for (size_t i = 1; i < pageItem.size(); ++i) {
                     page |= static_cast<uint32_t>(pageItem[i]) << (8 * (i - 1));
                 }
-                current.usagePage = static_cast<uint16_t>(lastUsage > 0xFFFF ? lastUsage >> 16 : page);
+                current.usagePage =
+                    static_cast<uint16_t>(lastUsage > 0xFFFF ? lastUsage >> 16 : page);
                 current.usage = static_cast<uint16_t>(lastUsage & 0xFFFF);
             }
             ++depth;
         } else if (item.tag == MainEndCollection) {
             if (depth == 0) {
-                error = "an End Collection without a Collection at byte " +
-                        std::to_string(item.offset);
+                error =
+                    "an End Collection without a Collection at byte " + std::to_string(item.offset);
                 return false;
             }
             if (--depth == 0) {
                 Emit(atStart, current.descriptor);
                 current.descriptor.insert(current.descriptor.end(),
-                                          descriptor.begin() + static_cast<std::ptrdiff_t>(segmentStart),
+                                          descriptor.begin() +
+                                              static_cast<std::ptrdiff_t>(segmentStart),
                                           descriptor.begin() + static_cast<std::ptrdiff_t>(at));
                 for (const auto& [id, bits] : tally.inputBits) {
                     current.inputReports.emplace_back(id, (bits + 7) / 8 + (id != 0 ? 1 : 0));
@@ -284,18 +288,23 @@ bool AddFeed(Collection& collection, Feed& feed, std::string& error) {
         return false;
     }
     const auto count = static_cast<uint8_t>(feed.payloadBytes);
-    Bytes items = {GlobalPush,
-                   0x06, 0x00, 0xFF, // Usage Page (vendor-defined 0xFF00)
-                   0x09, 0x01};      // Usage (1)
+    Bytes items = {GlobalPush, 0x06, 0x00, 0xFF, // Usage Page (vendor-defined 0xFF00)
+                   0x09,       0x01};            // Usage (1)
     if (feed.reportId != 0) {
         items.insert(items.end(), {0x85, feed.reportId});
     }
     items.insert(items.end(), {
-                                  0x15, 0x00,       // Logical Minimum (0)
-                                  0x26, 0xFF, 0x00, // Logical Maximum (255)
-                                  0x75, 0x08,       // Report Size (8)
-                                  0x95, count,      // Report Count
-                                  0xB1, 0x02,       // Feature (Data, Variable, Absolute)
+                                  0x15,
+                                  0x00, // Logical Minimum (0)
+                                  0x26,
+                                  0xFF,
+                                  0x00, // Logical Maximum (255)
+                                  0x75,
+                                  0x08, // Report Size (8)
+                                  0x95,
+                                  count, // Report Count
+                                  0xB1,
+                                  0x02, // Feature (Data, Variable, Absolute)
                                   GlobalPop,
                               });
     // Before the collection's own End Collection, the last byte.

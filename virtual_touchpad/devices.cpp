@@ -19,6 +19,8 @@ namespace {
 constexpr wchar_t Enumerator[] = L"VTOUCHPAD";
 constexpr wchar_t ServiceName[] = L"vtouchpad";
 constexpr wchar_t PadsKey[] = L"Software\\Velmora\\VirtualTouchpad\\Pads";
+// The pads are remembered in the 64-bit view, so that both builds' programs find them.
+constexpr REGSAM PadsView = KEY_WOW64_64KEY;
 // The class of HID devices, "HIDClass".
 constexpr GUID HidClassGuid = {
     0x745a17a0, 0x74d3, 0x11d0, {0xb6, 0xfe, 0x00, 0xa0, 0xc9, 0x0f, 0x57, 0xda}};
@@ -197,8 +199,8 @@ std::vector<Bytes> FeatureList(const Bytes& table) {
 
 bool SavePad(const PadSpec& pad) {
     Key key;
-    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, (std::wstring(PadsKey) + L"\\" + pad.name).c_str(),
-                        0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.Out(),
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, (std::wstring(PadsKey) + L"\\" + pad.name).c_str(), 0,
+                        nullptr, 0, KEY_ALL_ACCESS | PadsView, nullptr, key.Out(),
                         nullptr) != ERROR_SUCCESS) {
         return false;
     }
@@ -215,7 +217,7 @@ bool SavePad(const PadSpec& pad) {
 bool LoadPad(const std::wstring& name, PadSpec& pad) {
     Key key;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, (std::wstring(PadsKey) + L"\\" + name).c_str(), 0,
-                      KEY_READ, key.Out()) != ERROR_SUCCESS) {
+                      KEY_READ | PadsView, key.Out()) != ERROR_SUCCESS) {
         return false;
     }
     pad.name = name;
@@ -260,9 +262,16 @@ bool PrepareDriver(const std::wstring& driverDir, std::wstring& infPath, std::st
         error = "no driver at " + Narrow(source);
         return false;
     }
-    // A driver in use by the device host stays as it is.
-    if (!CopyFileW(source.c_str(), target.c_str(), FALSE) &&
-        GetFileAttributesW(target.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    // The device host is 64-bit: a 32-bit program must write the real system32, not the
+    // folder WoW64 shows it under that name. A driver in use by the host stays as it is.
+    PVOID redirection = nullptr;
+    const BOOL unredirected = Wow64DisableWow64FsRedirection(&redirection);
+    const bool copied = CopyFileW(source.c_str(), target.c_str(), FALSE) ||
+                        GetFileAttributesW(target.c_str()) != INVALID_FILE_ATTRIBUTES;
+    if (unredirected) {
+        Wow64RevertWow64FsRedirection(redirection);
+    }
+    if (!copied) {
         error = LastError("copying the driver to system32\\drivers");
         return false;
     }
@@ -315,8 +324,8 @@ UniqueHandle OpenDevice(const std::wstring& path, DWORD access) {
 std::wstring FindBySerial(const std::wstring& serial) {
     GUID hid = {};
     HidD_GetHidGuid(&hid);
-    DevInfo set(SetupDiGetClassDevsW(&hid, nullptr, nullptr,
-                                     DIGCF_PRESENT | DIGCF_DEVICEINTERFACE));
+    DevInfo set(
+        SetupDiGetClassDevsW(&hid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE));
     if (!set.Valid()) {
         return {};
     }
@@ -328,8 +337,7 @@ std::wstring FindBySerial(const std::wstring& serial) {
         std::vector<BYTE> buffer(size + sizeof(wchar_t));
         auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(buffer.data());
         detail->cbSize = sizeof *detail;
-        if (!SetupDiGetDeviceInterfaceDetailW(set.Get(), &iface, detail, size, nullptr,
-                                              nullptr)) {
+        if (!SetupDiGetDeviceInterfaceDetailW(set.Get(), &iface, detail, size, nullptr, nullptr)) {
             continue;
         }
         const UniqueHandle file = OpenDevice(detail->DevicePath, 0);
@@ -396,8 +404,8 @@ bool InstallPart(const PadSpec& pad, size_t part, const Collection& collection, 
         return false;
     };
     {
-        Key key(SetupDiCreateDevRegKeyW(set.Get(), &device, DICS_FLAG_GLOBAL, 0, DIREG_DEV,
-                                        nullptr, nullptr));
+        Key key(SetupDiCreateDevRegKeyW(set.Get(), &device, DICS_FLAG_GLOBAL, 0, DIREG_DEV, nullptr,
+                                        nullptr));
         if (!key.Valid()) {
             return fail(LastError("creating the device's key"));
         }
@@ -518,7 +526,11 @@ void RemoveAll() {
         SetupDiCallClassInstaller(DIF_REMOVE, set, &device);
         return true;
     });
-    RegDeleteTreeW(HKEY_LOCAL_MACHINE, PadsKey);
+    Key parent;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Velmora\\VirtualTouchpad", 0,
+                      KEY_ALL_ACCESS | PadsView, parent.Out()) == ERROR_SUCCESS) {
+        RegDeleteTreeW(parent.Get(), L"Pads");
+    }
     SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
     if (manager != nullptr) {
         SC_HANDLE service = OpenServiceW(manager, ServiceName, SERVICE_ALL_ACCESS);
@@ -571,7 +583,8 @@ bool PadFeeder::Open(const std::wstring& padName, std::string& error) {
         part.feed = feeds[i];
         if (!part.collection.inputReports.empty()) {
             const std::wstring path = FindBySerial(Serial(name, i));
-            part.file = path.empty() ? UniqueHandle() : OpenDevice(path, GENERIC_READ | GENERIC_WRITE);
+            part.file =
+                path.empty() ? UniqueHandle() : OpenDevice(path, GENERIC_READ | GENERIC_WRITE);
             if (!part.file) {
                 error = Narrow(name) + ": collection " + std::to_string(i) + " is not there";
                 parts.clear();

@@ -43,7 +43,9 @@ bool ReadFile(const std::wstring& path, std::string& text) {
     return true;
 }
 
-std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
+std::string Narrow(const std::wstring& text) {
+    return std::string(text.begin(), text.end());
+}
 
 // The driver sits beside this program.
 std::wstring DriverDir() {

@@ -25,9 +25,12 @@ protected:
     static void TearDownTestSuite() { vpadtest::RemoveAll(); }
 
     static constexpr std::pair<const wchar_t*, const wchar_t*> Pads[] = {
-        {L"screen", L"touch-screen"},         {L"keys", L"consumer-control"},
-        {L"parallel", L"parallel-five-fingers"}, {L"hybrid1", L"hybrid-one-finger"},
-        {L"hybrid2", L"hybrid-two-fingers"},  {L"offset", L"offset-ranges"},
+        {L"screen", L"touch-screen"},
+        {L"keys", L"consumer-control"},
+        {L"parallel", L"parallel-five-fingers"},
+        {L"hybrid1", L"hybrid-one-finger"},
+        {L"hybrid2", L"hybrid-two-fingers"},
+        {L"offset", L"offset-ranges"},
         {L"inches", L"inches"},
     };
 };
@@ -55,8 +58,8 @@ static constexpr DiscoveryCase DiscoveryCases[] = {
 
 TEST_F(VirtualPads, OnlyTouchpadCollectionsOpenAsTouchpads) {
     for (const DiscoveryCase& c : DiscoveryCases) {
-        SCOPED_TRACE(testing::Message() << std::string(c.pad, c.pad + wcslen(c.pad)) << " #"
-                                        << c.collection);
+        SCOPED_TRACE(testing::Message()
+                     << std::string(c.pad, c.pad + wcslen(c.pad)) << " #" << c.collection);
         const HANDLE device = vpadtest::RawInputHandle(c.pad, c.collection);
         ASSERT_NE(device, nullptr) << "not listed by raw input";
         RID_DEVICE_INFO info = {};
@@ -164,8 +167,8 @@ std::vector<ptp::Frame> Decode(const DecodeCase& c, size_t expected) {
     HidPad opened;
     EXPECT_EQ(OpenHidPad(vpadtest::RawInputHandle(c.pad, c.collection), opened), S_OK);
     const auto pad = std::make_shared<const HidPad>(opened);
-    const HWND window = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                                        nullptr, nullptr);
+    const HWND window =
+        CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
     RawInputSource source(pad);
     FrameLog log;
     EXPECT_TRUE(source.Start(window));

@@ -43,7 +43,9 @@ void Install(const std::wstring& name, const std::wstring& file) {
     ASSERT_TRUE(vtp::InstallPad(pad, Env(L"VTP_DRIVER_DIR"), error)) << error;
 }
 
-void RemoveAll() { vtp::RemoveAll(); }
+void RemoveAll() {
+    vtp::RemoveAll();
+}
 
 HANDLE RawInputHandle(const std::wstring& name, size_t collection, DWORD waitMs) {
     const std::wstring path = Lower(vtp::DevicePath(name, collection));

@@ -6,9 +6,9 @@
 #include <ddk/wdm.h>
 
 #define VTP_HID_CTL_CODE(id) CTL_CODE(FILE_DEVICE_KEYBOARD, (id), METHOD_NEITHER, FILE_ANY_ACCESS)
-#define VTP_HID_IN_CTL_CODE(id)                                                                   \
+#define VTP_HID_IN_CTL_CODE(id)                                                                    \
     CTL_CODE(FILE_DEVICE_KEYBOARD, (id), METHOD_IN_DIRECT, FILE_ANY_ACCESS)
-#define VTP_HID_OUT_CTL_CODE(id)                                                                  \
+#define VTP_HID_OUT_CTL_CODE(id)                                                                   \
     CTL_CODE(FILE_DEVICE_KEYBOARD, (id), METHOD_OUT_DIRECT, FILE_ANY_ACCESS)
 
 #define VTP_IOCTL_HID_GET_DEVICE_DESCRIPTOR VTP_HID_CTL_CODE(0)

@@ -34,7 +34,7 @@ typedef struct {
 typedef struct {
     KSPIN_LOCK lock;
     BOOLEAN removed;
-    LIST_ENTRY queued;       // QueuedReport
+    LIST_ENTRY queued; // QueuedReport
     ULONG queuedCount;
     LIST_ENTRY pendingReads; // IRPs, by Tail.Overlay.ListEntry
     // Read at start; not changed after, except the feature table (under the lock).
@@ -77,8 +77,7 @@ static KEY_VALUE_PARTIAL_INFORMATION* QueryValue(HANDLE key, const WCHAR* name) 
     UNICODE_STRING valueName;
     RtlInitUnicodeString(&valueName, name);
     ULONG size = 0;
-    NTSTATUS status =
-        ZwQueryValueKey(key, &valueName, KeyValuePartialInformation, NULL, 0, &size);
+    NTSTATUS status = ZwQueryValueKey(key, &valueName, KeyValuePartialInformation, NULL, 0, &size);
     if (status != STATUS_BUFFER_TOO_SMALL && status != STATUS_BUFFER_OVERFLOW) {
         return NULL;
     }
@@ -220,7 +219,8 @@ static void NTAPI CancelRead(PDEVICE_OBJECT fdo, PIRP irp) {
 }
 
 static ULONG CopyReport(PIRP irp, const QueuedReport* report) {
-    const ULONG room = IoGetCurrentIrpStackLocation(irp)->Parameters.DeviceIoControl.OutputBufferLength;
+    const ULONG room =
+        IoGetCurrentIrpStackLocation(irp)->Parameters.DeviceIoControl.OutputBufferLength;
     const ULONG length = report->length < room ? report->length : room;
     RtlCopyMemory(irp->UserBuffer, report->bytes, length);
     return length;
@@ -276,8 +276,8 @@ static NTSTATUS Feed(Device* device, const UCHAR* payload, ULONG length) {
         return STATUS_INVALID_PARAMETER;
     }
     const ULONG size = payload[2];
-    QueuedReport* report = ExAllocatePoolWithTag(
-        NonPagedPool, FIELD_OFFSET(QueuedReport, bytes) + size, VTP_TAG);
+    QueuedReport* report =
+        ExAllocatePoolWithTag(NonPagedPool, FIELD_OFFSET(QueuedReport, bytes) + size, VTP_TAG);
     if (report == NULL) {
         return STATUS_INSUFFICIENT_RESOURCES;
     }
@@ -328,8 +328,8 @@ static NTSTATUS SetFeature(Device* device, PIRP irp) {
     }
     ULONG length = 0;
     const UCHAR* payload = AfterId(packet, &length);
-    if (packet->reportId == device->feedReportId && length >= 2 &&
-        payload[0] == VTP_FEED_MAGIC0 && payload[1] == VTP_FEED_MAGIC1) {
+    if (packet->reportId == device->feedReportId && length >= 2 && payload[0] == VTP_FEED_MAGIC0 &&
+        payload[1] == VTP_FEED_MAGIC1) {
         return Complete(irp, Feed(device, payload, length), 0);
     }
     // Any other feature report is kept as set (Input Mode, for one), for the next read of it.
@@ -368,8 +368,9 @@ static NTSTATUS GetFeature(Device* device, PIRP irp) {
     for (ULONG i = 0; i < device->featureCount; ++i) {
         const FeatureReport* feature = &device->features[i];
         if (feature->id == packet->reportId) {
-            const ULONG length =
-                feature->length < packet->reportBufferLen ? feature->length : packet->reportBufferLen;
+            const ULONG length = feature->length < packet->reportBufferLen
+                                     ? feature->length
+                                     : packet->reportBufferLen;
             RtlCopyMemory(packet->reportBuffer, feature->bytes, length);
         }
     }
