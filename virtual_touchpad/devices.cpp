@@ -245,7 +245,7 @@ bool Parts(const Bytes& descriptor, std::vector<Collection>& collections, std::v
             continue;
         }
         if (!AddFeed(collections[i], feeds[i], error)) {
-            error = "collection " + std::to_string(i) + ": " + error;
+            error.insert(0, "collection " + std::to_string(i) + ": ");
             return false;
         }
     }
@@ -315,8 +315,8 @@ template <typename Visit> void ForEachDevice(Visit visit) {
 
 // An open device, or none (CreateFile's failure is not a handle to own).
 UniqueHandle OpenDevice(const std::wstring& path, DWORD access) {
-    const HANDLE file = CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                    nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE file = CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
     return UniqueHandle(file == INVALID_HANDLE_VALUE ? nullptr : file);
 }
 
@@ -453,7 +453,7 @@ bool InstallSpec(const PadSpec& pad, const std::wstring& driverDir, std::string&
         if (!InstallPart(pad, i, collections[i], feeds[i], infPath, error)) {
             std::string ignored;
             RemovePad(pad.name, ignored);
-            error = Narrow(pad.name) + ": " + error;
+            error.insert(0, Narrow(pad.name) + ": ");
             return false;
         }
     }

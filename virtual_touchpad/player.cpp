@@ -41,12 +41,12 @@ bool PlayScript(const std::vector<Step>& steps, const std::wstring& driverDir, s
                 feeder = std::make_unique<PadFeeder>();
                 if (!feeder->Open(Wide(step.pad), error)) {
                     feeder.reset();
-                    error = where + error;
+                    error.insert(0, where);
                     return false;
                 }
             }
             if (!feeder->Send(step.report, error)) {
-                error = where + error;
+                error.insert(0, where);
                 return false;
             }
             break;
@@ -56,7 +56,7 @@ bool PlayScript(const std::vector<Step>& steps, const std::wstring& driverDir, s
             feeders.erase(step.pad);
             if (!(step.kind == Step::Kind::Remove ? RemovePad(Wide(step.pad), error)
                                                   : AddPad(Wide(step.pad), driverDir, error))) {
-                error = where + error;
+                error.insert(0, where);
                 return false;
             }
             // Unplugging and plugging take their time: the script's clock starts again.

@@ -36,7 +36,7 @@ bool ReadFile(const std::wstring& path, std::string& text) {
     }
     text.clear();
     char chunk[4096];
-    for (size_t got; (got = std::fread(chunk, 1, sizeof chunk, file)) > 0;) {
+    for (size_t got = 0; (got = std::fread(chunk, 1, sizeof chunk, file)) > 0;) {
         text.append(chunk, got);
     }
     std::fclose(file);
@@ -85,9 +85,13 @@ int Install(int argc, wchar_t** argv) {
             return Usage();
         }
         const wchar_t* value = argv[++i];
-        if (option == L"--vid" && Number(value, pad.vendorId)) {
-        } else if (option == L"--pid" && Number(value, pad.productId)) {
-        } else if (option == L"--product") {
+        const bool number = option == L"--vid"   ? Number(value, pad.vendorId)
+                            : option == L"--pid" ? Number(value, pad.productId)
+                                                 : false;
+        if (number) {
+            continue;
+        }
+        if (option == L"--product") {
             pad.product = value;
         } else if (option == L"--feature") {
             vtp::Bytes report;

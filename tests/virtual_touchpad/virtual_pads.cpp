@@ -31,7 +31,7 @@ void Install(const std::wstring& name, const std::wstring& file) {
     ASSERT_NE(in, nullptr) << "no pad file " << std::string(path.begin(), path.end());
     std::string text;
     char chunk[4096];
-    for (size_t got; (got = std::fread(chunk, 1, sizeof chunk, in)) > 0;) {
+    for (size_t got = 0; (got = std::fread(chunk, 1, sizeof chunk, in)) > 0;) {
         text.append(chunk, got);
     }
     std::fclose(in);

@@ -209,7 +209,7 @@ static void FreeQueued(Device* device) {
 static void NTAPI CancelRead(PDEVICE_OBJECT fdo, PIRP irp) {
     Device* device = DeviceOf(fdo);
     IoReleaseCancelSpinLock(irp->CancelIrql);
-    KIRQL irql;
+    KIRQL irql = PASSIVE_LEVEL;
     KeAcquireSpinLock(&device->lock, &irql);
     // A read already taken off the list by a feed has an empty entry: removing it is harmless.
     RemoveEntryList(&irp->Tail.Overlay.ListEntry);
@@ -243,7 +243,7 @@ static PIRP TakePendingRead(Device* device) {
 
 static NTSTATUS Read(PDEVICE_OBJECT fdo, PIRP irp) {
     Device* device = DeviceOf(fdo);
-    KIRQL irql;
+    KIRQL irql = PASSIVE_LEVEL;
     KeAcquireSpinLock(&device->lock, &irql);
     if (device->removed) {
         KeReleaseSpinLock(&device->lock, irql);
@@ -283,7 +283,7 @@ static NTSTATUS Feed(Device* device, const UCHAR* payload, ULONG length) {
     }
     report->length = size;
     RtlCopyMemory(report->bytes, payload + 3, size);
-    KIRQL irql;
+    KIRQL irql = PASSIVE_LEVEL;
     KeAcquireSpinLock(&device->lock, &irql);
     if (device->removed) {
         KeReleaseSpinLock(&device->lock, irql);
@@ -333,7 +333,7 @@ static NTSTATUS SetFeature(Device* device, PIRP irp) {
         return Complete(irp, Feed(device, payload, length), 0);
     }
     // Any other feature report is kept as set (Input Mode, for one), for the next read of it.
-    KIRQL irql;
+    KIRQL irql = PASSIVE_LEVEL;
     KeAcquireSpinLock(&device->lock, &irql);
     FeatureReport* feature = NULL;
     for (ULONG i = 0; i < device->featureCount; ++i) {
@@ -363,7 +363,7 @@ static NTSTATUS GetFeature(Device* device, PIRP irp) {
     // An unknown report reads as zeros after its id, as a device with nothing to say.
     RtlZeroMemory(packet->reportBuffer, packet->reportBufferLen);
     packet->reportBuffer[0] = packet->reportId;
-    KIRQL irql;
+    KIRQL irql = PASSIVE_LEVEL;
     KeAcquireSpinLock(&device->lock, &irql);
     for (ULONG i = 0; i < device->featureCount; ++i) {
         const FeatureReport* feature = &device->features[i];
@@ -472,7 +472,7 @@ static NTSTATUS NTAPI Started(PDEVICE_OBJECT fdo, PIRP irp, PVOID event) {
 
 // Ends the device's reads: pending ones complete as deleted, queued reports are freed.
 static void EndReads(Device* device) {
-    KIRQL irql;
+    KIRQL irql = PASSIVE_LEVEL;
     KeAcquireSpinLock(&device->lock, &irql);
     device->removed = TRUE;
     FreeQueued(device);
