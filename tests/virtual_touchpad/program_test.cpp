@@ -175,9 +175,11 @@ protected:
         EXPECT_EQ(Export(SimModule(), "DllRegisterServer")(), S_OK);
     }
 
-    static ChildProcess StartTapdeck(bool traceBeeps = false) {
+    static ChildProcess StartTapdeck(bool traceBeeps = false,
+                                     std::vector<std::pair<std::wstring, std::wstring>> env = {}) {
         ChildProcess::Options options;
         options.traceBeeps = traceBeeps;
+        options.environment = std::move(env);
         return ChildProcess::Start(EnvironmentValue(L"TAPDECK_EXE"), L"", options);
     }
 
@@ -250,6 +252,54 @@ TEST_F(OnVirtualPad, EveryKindOfPadGivesTheSameKeysForTheSameTouches) {
         } else {
             EXPECT_EQ(keys, first) << "not the keys the first kind of pad gave";
         }
+    }
+}
+
+TEST_F(OnVirtualPad, ASessionRecordedOnTheVirtualPadReplaysOnTheSimulatorWithTheSameKeys) {
+    const PadKind& kind = Kinds[0];
+    vpadtest::Install(L"pad", kind.file);
+    ASSERT_FALSE(HasFatalFailure());
+    vtp::PadFeeder feeder;
+    std::string error;
+    ASSERT_TRUE(feeder.Open(L"pad", error)) << error;
+    const std::wstring recording = TempFilePath(L"vps");
+    std::vector<KeyRecord> live;
+    {
+        KeyHook hook;
+        ASSERT_TRUE(hook.Installed());
+        ChildProcess app = StartTapdeck(false, {{L"VELPTP_RECORD", recording}});
+        ASSERT_TRUE(app.Started());
+        Toucher touch(kind, feeder);
+        bool answered = false;
+        for (int i = 0; i < 10 && !answered; ++i) {
+            touch.Tap(PlayAcross, PlayUp);
+            answered = hook.WaitFor(2, 2500);
+        }
+        ASSERT_TRUE(answered) << app.Output();
+        touch.Slide(StripAcross, StripUp, 18);
+        touch.Tap(ExitAcross, ExitUp);
+        ASSERT_TRUE(app.Wait(10000));
+        EXPECT_EQ(app.ExitCode(), 0u);
+        Sleep(200);
+        live = hook.Events();
+    }
+    ASSERT_GE(live.size(), 2u + 4 * 3 * 2);
+
+    // The recording, played by the simulated touchpad to the same tapdeck.exe.
+    Export(ptp, "DllUnregisterServer")();
+    ASSERT_EQ(Export(SimModule(), "DllRegisterServer")(), S_OK);
+    KeyHook hook;
+    ASSERT_TRUE(hook.Installed());
+    ChildProcess replay =
+        StartTapdeck(false, {{L"VELSIM_SCENARIO", recording}, {L"VELSIM_JOURNAL", L""}});
+    ASSERT_TRUE(replay.Started());
+    ASSERT_TRUE(replay.Wait(20000)) << "the recorded exit did not end Tapdeck";
+    EXPECT_EQ(replay.ExitCode(), 0u);
+    hook.WaitFor(live.size(), 2000);
+    Sleep(200);
+    EXPECT_EQ(hook.Events(), live);
+    if (!HasFailure()) {
+        DeleteFileW(recording.c_str());
     }
 }
 
