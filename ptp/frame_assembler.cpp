@@ -4,6 +4,29 @@
 
 namespace ptp {
 
+uint32_t ScanClock::Time(uint32_t scanTime, uint32_t arrivalUs) {
+    if (range == 0) {
+        return arrivalUs;
+    }
+    const uint64_t wrapUs = uint64_t{range} * 100;
+    const uint32_t sinceArrival = arrivalUs - lastArrivalUs;
+    uint32_t time = arrivalUs;
+    if (started && sinceArrival < wrapUs / 2) {
+        const uint32_t ticks = (scanTime + range - lastScan % range) % range;
+        time = lastUs + ticks * 100;
+        const auto ahead = static_cast<int32_t>(time - arrivalUs);
+        if (ahead > static_cast<int32_t>(MaxAheadUs) ||
+            -static_cast<int64_t>(ahead) > static_cast<int64_t>(MaxBehindUs)) {
+            time = arrivalUs;
+        }
+    }
+    started = true;
+    lastScan = scanTime % range;
+    lastArrivalUs = arrivalUs;
+    lastUs = time;
+    return time;
+}
+
 void FrameAssembler::Add(const Report& report, FrameBatch& out) {
     out.count = 0;
     if (report.contactCount == 0) {
@@ -19,7 +42,7 @@ void FrameAssembler::Add(const Report& report, FrameBatch& out) {
                 Finish(out);
             }
             frame = Frame{};
-            frame.timeUs = report.timeUs;
+            frame.timeUs = clock.Time(report.scanTime, report.timeUs);
             frame.button = report.button;
             out.frames[out.count++] = frame;
             scanTime = report.scanTime;
@@ -51,6 +74,7 @@ void FrameAssembler::Take(const Report& report) {
 }
 
 void FrameAssembler::Finish(FrameBatch& out) {
+    frame.timeUs = clock.Time(scanTime, frame.timeUs);
     if (out.count < FrameBatch::Capacity) {
         out.frames[out.count++] = frame;
     }

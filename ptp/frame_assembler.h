@@ -36,8 +36,37 @@ struct FrameBatch {
     size_t count = 0;
 };
 
+// A frame's time from the pad's own Scan Time (100 us units, wrapping at the field's range),
+// so that reports that queued up during a stall and arrive together keep their spacing: a
+// tap's length and a contact's silence are the pad's. Anchored to the arrival time, and taken
+// back to it where the two cannot be reconciled: the first frame, a pause of half the scan
+// clock's wrap or more (the wraps cannot be counted), a scan clock ahead of the arrivals (it
+// runs fast, or the pad restarted it), or one that fell far behind them.
+class ScanClock {
+public:
+    // `range`: the Scan Time's logical maximum + 1; 0 for a pad without one (arrival times).
+    explicit ScanClock(uint32_t scanRange = 0) : range(scanRange) {}
+    uint32_t Time(uint32_t scanTime, uint32_t arrivalUs);
+
+    // Ahead of the arrivals by more than this, the scan clock is not believed. Reports that
+    // queued up arrive together, so their times run ahead of their arrivals by up to the span
+    // of the queue; a scan clock that runs fast or was restarted goes further.
+    static constexpr uint32_t MaxAheadUs = 1'000'000;
+    // Behind them by more than this (a stall that long), neither.
+    static constexpr uint32_t MaxBehindUs = 10'000'000;
+
+private:
+    uint32_t range;
+    bool started = false;
+    uint32_t lastScan = 0;
+    uint32_t lastArrivalUs = 0;
+    uint32_t lastUs = 0;
+};
+
 class FrameAssembler {
 public:
+    explicit FrameAssembler(uint32_t scanRange = 0) : clock(scanRange) {}
+
     // Adds one report; the frames it completes are put in `out` (which is cleared first).
     void Add(const Report& report, FrameBatch& out);
 
@@ -52,6 +81,7 @@ private:
     // surplus report of no contacts with its scan time, which is no frame.
     bool finished = false;
     Frame frame;
+    ScanClock clock;
 };
 
 } // namespace ptp

@@ -12,6 +12,10 @@
 class FrameReceiver {
 public:
     virtual void OnFrame(const ptp::Frame& frame) = 0;
+    // The frames come from another pad from now on, of this geometry; no contact is down.
+    virtual void OnPadChanged(const ptp::PadGeometry& geometry) = 0;
+    // The pad the frames came from is gone: a contact that was down is lifted, without a tap.
+    virtual void OnPadRemoved() = 0;
 
 protected:
     ~FrameReceiver() = default;

@@ -200,18 +200,83 @@ bool DecodeReport(const HidPad& pad, const BYTE* report, ULONG length, uint32_t 
     return true;
 }
 
-RawInputSource::RawInputSource(std::shared_ptr<const HidPad> hidPad) : pad(std::move(hidPad)) {}
+RawInputSource::RawInputSource(std::shared_ptr<const HidPad> attached) {
+    if (attached) {
+        announced = attached->device;
+        auto pad = std::make_unique<Pad>();
+        pad->assembler = ptp::FrameAssembler(attached->layout.scanTimeRange);
+        pad->hid = std::move(attached);
+        pads.push_back(std::move(pad));
+    }
+}
 
 bool RawInputSource::Start(HWND window) {
-    RAWINPUTDEVICE device = {ptp::PageDigitizer, ptp::UsageTouchpad, RIDEV_INPUTSINK, window};
+    RAWINPUTDEVICE device = {ptp::PageDigitizer, ptp::UsageTouchpad,
+                             RIDEV_INPUTSINK | RIDEV_DEVNOTIFY, window};
     registered = RegisterRawInputDevices(&device, 1, sizeof device) != FALSE;
     return registered;
 }
 
-void RawInputSource::OnMessage(UINT message, WPARAM, LPARAM lParam, FrameReceiver& receiver) {
-    if (message != WM_INPUT) {
+RawInputSource::Pad* RawInputSource::Find(HANDLE device) {
+    for (const auto& pad : pads) {
+        if (pad->hid->device == device) {
+            return pad.get();
+        }
+    }
+    return nullptr;
+}
+
+RawInputSource::Pad* RawInputSource::Open(HANDLE device) {
+    if (Pad* known = Find(device)) {
+        return known;
+    }
+    if (std::find(unusable.begin(), unusable.end(), device) != unusable.end()) {
+        return nullptr;
+    }
+    auto hid = std::make_shared<HidPad>();
+    const HRESULT opened = OpenHidPad(device, *hid);
+    if (opened == HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED)) {
+        return nullptr; // not ready yet, or gone: asked again at its next report
+    }
+    if (FAILED(opened)) {
+        unusable.push_back(device);
+        return nullptr;
+    }
+    auto pad = std::make_unique<Pad>();
+    pad->assembler = ptp::FrameAssembler(hid->layout.scanTimeRange);
+    pad->hid = std::move(hid);
+    pads.push_back(std::move(pad));
+    return pads.back().get();
+}
+
+void RawInputSource::OnMessage(UINT message, WPARAM wParam, LPARAM lParam,
+                               FrameReceiver& receiver) {
+    if (message == WM_INPUT) {
+        OnInput(lParam, receiver);
+    } else if (message == WM_INPUT_DEVICE_CHANGE) {
+        OnDeviceChange(wParam, lParam, receiver);
+    }
+}
+
+void RawInputSource::OnDeviceChange(WPARAM wParam, LPARAM lParam, FrameReceiver& receiver) {
+    // NOLINTNEXTLINE(performance-no-int-to-ptr): the message's lParam is the device's handle
+    const auto device = reinterpret_cast<HANDLE>(lParam);
+    if (wParam == GIDC_ARRIVAL) {
+        Open(device); // where it can be opened already; else at its first report
         return;
     }
+    if (wParam != GIDC_REMOVAL) {
+        return;
+    }
+    if (device == inUse) {
+        inUse = nullptr;
+        receiver.OnPadRemoved();
+    }
+    std::erase_if(pads, [device](const auto& pad) { return pad->hid->device == device; });
+    std::erase(unusable, device);
+}
+
+void RawInputSource::OnInput(LPARAM lParam, FrameReceiver& receiver) {
     // NOLINTNEXTLINE(performance-no-int-to-ptr): WM_INPUT's lParam is the input's handle
     const auto input = reinterpret_cast<HRAWINPUT>(lParam);
     UINT size = 0;
@@ -227,7 +292,11 @@ void RawInputSource::OnMessage(UINT message, WPARAM, LPARAM lParam, FrameReceive
         return;
     }
     const auto* raw = reinterpret_cast<const RAWINPUT*>(buffer.data());
-    if (raw->header.dwType != RIM_TYPEHID || raw->header.hDevice != pad->device) {
+    if (raw->header.dwType != RIM_TYPEHID) {
+        return;
+    }
+    Pad* pad = Open(raw->header.hDevice);
+    if (pad == nullptr) {
         return;
     }
     const DWORD reportSize = raw->data.hid.dwSizeHid;
@@ -239,13 +308,37 @@ void RawInputSource::OnMessage(UINT message, WPARAM, LPARAM lParam, FrameReceive
         if (reportSize == 0 || bytes + reportSize > end) {
             break;
         }
-        if (!DecodeReport(*pad, bytes, reportSize, now, report)) {
+        if (!DecodeReport(*pad->hid, bytes, reportSize, now, report)) {
             continue;
         }
-        assembler.Add(report, frames);
-        for (size_t f = 0; f < frames.count; ++f) {
-            receiver.OnFrame(frames.frames[f]);
+        pad->assembler.Add(report, frames);
+        Forward(*pad, frames, receiver);
+    }
+}
+
+void RawInputSource::Forward(Pad& pad, const ptp::FrameBatch& batch, FrameReceiver& receiver) {
+    for (size_t f = 0; f < batch.count; ++f) {
+        const ptp::Frame& frame = batch.frames[f];
+        const uint32_t now = FrameClock();
+        pad.lastUs = now;
+        pad.touching = false;
+        for (size_t c = 0; c < std::min(frame.count, ptp::MaxContacts); ++c) {
+            pad.touching = pad.touching || frame.contacts[c].tip;
         }
+        const HANDLE device = pad.hid->device;
+        if (inUse != device) {
+            // Another pad in use keeps it while a contact of it is down, unless it fell silent.
+            const Pad* other = inUse != nullptr ? Find(inUse) : nullptr;
+            if (other != nullptr && other->touching && now - other->lastUs < PadSilentMicros) {
+                continue;
+            }
+            inUse = device;
+            if (announced != device) {
+                announced = device;
+                receiver.OnPadChanged(pad.hid->layout.geometry);
+            }
+        }
+        receiver.OnFrame(frame);
     }
 }
 

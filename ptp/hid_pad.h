@@ -34,22 +34,48 @@ HRESULT OpenHidPad(HANDLE device, HidPad& pad);
 bool DecodeReport(const HidPad& pad, const BYTE* report, ULONG length, uint32_t timeUs,
                   ptp::Report& out);
 
-// Frames from the touchpad through WM_INPUT, registered with RIDEV_INPUTSINK so that they come
-// while other windows have the focus.
+// A pad in use that has been silent this long with a contact down gives way to another.
+inline constexpr uint32_t PadSilentMicros = 1'000'000;
+
+// Frames from the touchpads through WM_INPUT, registered with RIDEV_INPUTSINK so that they come
+// while other windows have the focus, and with RIDEV_DEVNOTIFY so that a pad's removal is
+// known at once. Every touchpad collection is read, each decoded with its own preparsed data,
+// assembler and scan clock; its frames go on one pad at a time: the pad in use until its
+// contacts are up or it is removed, then whichever reports next. A pad is opened when it first
+// reports, not only when it arrives: Wine announces a device before it can be opened, and
+// Windows announces the devices present at the registration, Wine not.
 class RawInputSource final : public FrameSource {
 public:
-    explicit RawInputSource(std::shared_ptr<const HidPad> pad);
+    // `attached`: the pad Attach chose, whose geometry the receiver starts with.
+    explicit RawInputSource(std::shared_ptr<const HidPad> attached);
 
     bool Start(HWND window) override;
     void OnMessage(UINT message, WPARAM wParam, LPARAM lParam, FrameReceiver& receiver) override;
     void Stop() override;
 
 private:
-    std::shared_ptr<const HidPad> pad;
+    struct Pad {
+        std::shared_ptr<const HidPad> hid;
+        ptp::FrameAssembler assembler;
+        // A contact of its last frame has the tip down, and when that frame came.
+        bool touching = false;
+        uint32_t lastUs = 0;
+    };
+    Pad* Find(HANDLE device);
+    Pad* Open(HANDLE device);
+    void OnInput(LPARAM lParam, FrameReceiver& receiver);
+    void OnDeviceChange(WPARAM wParam, LPARAM lParam, FrameReceiver& receiver);
+    void Forward(Pad& pad, const ptp::FrameBatch& batch, FrameReceiver& receiver);
+
+    std::vector<std::unique_ptr<Pad>> pads;
+    // Touchpad collections the library cannot use: not opened again at each report.
+    std::vector<HANDLE> unusable;
+    // The pad whose frames go on, null for none; the one whose geometry the receiver has.
+    HANDLE inUse = nullptr;
+    HANDLE announced = nullptr;
     bool registered = false;
     // Grows to the largest WM_INPUT seen and is kept, so a report costs no allocation.
     std::vector<BYTE> buffer;
-    ptp::FrameAssembler assembler;
     ptp::Report report;
     ptp::FrameBatch frames;
 };

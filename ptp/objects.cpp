@@ -139,6 +139,9 @@ public:
           source(std::move(frames)) {}
 
     void OnFrame(const ptp::Frame& frame) override {
+        lastFrameUs = frame.timeUs;
+        lastArrivalUs = FrameClock();
+        framed = true;
         // Any contact, lifting ones too (the system clicks for a tap after the lift), or the
         // button keeps the pad in use for the hook.
         const DWORD now = GetTickCount();
@@ -150,14 +153,30 @@ public:
         translator.OnFrame(frame, batch);
         DeliverBatch();
     }
+    void OnPadChanged(const ptp::PadGeometry& pad) override {
+        batch.Clear();
+        translator.ChangePad(pad, batch);
+        DeliverBatch();
+    }
+    void OnPadRemoved() override {
+        // Every mouse works again at once, whatever the pad was doing.
+        lastContact.store(0, std::memory_order_release);
+        hadContact = false;
+        batch.Clear();
+        translator.Lose(batch);
+        DeliverBatch();
+    }
 
 private:
     void Body() override;
     void DeliverBatch();
     void CheckHook(const ptp::Frame& frame, DWORD now);
     void OnIdle() {
+        // The silence since the last frame arrived, on the frames' clock: frame times follow
+        // the pad's scan clock, which may run behind the arrivals after a stall.
+        const uint32_t now = FrameClock();
         batch.Clear();
-        translator.Idle(FrameClock(), batch);
+        translator.Idle(framed ? lastFrameUs + (now - lastArrivalUs) : now, batch);
         DeliverBatch();
     }
     static LRESULT CALLBACK WndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
@@ -166,6 +185,10 @@ private:
     ptp::PadGeometry geometry;
     ptp::Translator translator;
     std::unique_ptr<FrameSource> source;
+    // The last frame's time and when it arrived, on the frames' clock; this thread only.
+    bool framed = false;
+    uint32_t lastFrameUs = 0;
+    uint32_t lastArrivalUs = 0;
     std::optional<SessionRecorder> recorder;
     ptp::PacketBatch batch;
     // Tick count of the last frame with a contact or the button, 0 for none: written by this

@@ -89,6 +89,13 @@ PadProblem DescribePad(std::span<const UsageCap> caps, PadLayout& layout) {
     if (const UsageCap* scan = FindAnywhere(caps, PageDigitizer, UsageScanTime, false)) {
         layout.hasScanTime = true;
         layout.scanTimeLink = scan->link;
+        const uint16_t bits = std::min<uint16_t>(scan->value.bitSize, 32);
+        const uint64_t fieldRange = bits == 0 ? 0x10000 : uint64_t{1} << bits;
+        const uint64_t declared =
+            static_cast<uint64_t>(static_cast<uint32_t>(scan->value.logicalMax)) + 1;
+        layout.scanTimeRange = static_cast<uint32_t>(
+            std::min<uint64_t>(scan->value.logicalMax > 0 ? declared : fieldRange,
+                               std::min<uint64_t>(fieldRange, 0xFFFFFFFF)));
     }
     if (const UsageCap* button = FindAnywhere(caps, PageButton, UsageButton1, true)) {
         layout.hasButton = true;

@@ -53,6 +53,9 @@ struct PadLayout {
     uint16_t contactCountLink = 0;
     bool hasScanTime = false;
     uint16_t scanTimeLink = 0;
+    // Where the Scan Time wraps: its logical maximum + 1 (the field's whole range where the
+    // descriptor gives no usable maximum).
+    uint32_t scanTimeRange = 0;
     bool hasButton = false;
     uint16_t buttonLink = 0;
 };

@@ -111,11 +111,26 @@ void Translator::Idle(uint32_t nowUs, PacketBatch& out) {
     // Signed: a clock that reads behind the last frame (as it may across the 2^32 wrap of
     // the frames' clock) has not waited at all.
     const auto waited = static_cast<int32_t>(nowUs - primary.lastUs);
-    if (primary.active && waited > static_cast<int32_t>(ContactLostMicros)) {
+    if (primary.active && !primary.resting && waited > static_cast<int32_t>(ContactLostMicros)) {
         // The contact's id stays among the ids down: should the pad report it again, it is
         // not taken for a new touch.
         End(false, out);
     }
+}
+
+void Translator::Lose(PacketBatch& out) {
+    if (primary.active) {
+        End(false, out);
+    }
+    downCount = 0;
+    buttonDown = false;
+    // A button held in the new pad's first frame was pressed before: no tap.
+    firstFrame = true;
+}
+
+void Translator::ChangePad(const PadGeometry& pad, PacketBatch& out) {
+    Lose(out);
+    geometry = pad;
 }
 
 void Translator::Start(const Contact& contact, uint32_t nowUs, PacketBatch& out) {
@@ -150,8 +165,11 @@ void Translator::Move(const Contact& contact, PacketBatch& out) {
     const auto total = static_cast<int32_t>(std::trunc(exact + std::copysign(1e-6, exact)));
     const int32_t motion = total - primary.motionTotal;
     primary.motionTotal = total;
-    lastX = DeviceX(geometry.x, x);
-    lastY = DeviceY(geometry.y, y);
+    const int32_t deviceX = DeviceX(geometry.x, x);
+    const int32_t deviceY = DeviceY(geometry.y, y);
+    primary.resting = deviceX == lastX && deviceY == lastY;
+    lastX = deviceX;
+    lastY = deviceY;
     out.Add({PacketFinger, lastX, lastY, motion});
 }
 

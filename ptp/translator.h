@@ -30,9 +30,11 @@ inline constexpr double TapMaxTravelMm = 1.5;
 inline constexpr double SlideMmPerStep = 4.0;
 inline constexpr int32_t MotionPerStep = 26;
 inline constexpr double MotionPerMm = MotionPerStep / SlideMmPerStep;
-// A pad reports at 125 Hz or more while touched: a primary contact that has not been reported
-// for this long is taken as gone, without a tap. A gap this long between two frames of one
-// contact also rules the contact out as a tap, as does time that runs backwards.
+// A pad reports a moving contact at 125 Hz or more: a primary contact that moved in its last
+// frame and has not been reported for this long is taken as gone, without a tap. A resting one
+// may go unreported (a pad need only report contacts that move), so silence does not end it:
+// its lift, a frame without it, or its pad's removal does. A gap this long between two frames
+// of one contact also rules the contact out as a tap, as does time that runs backwards.
 inline constexpr uint32_t ContactLostMicros = 250'000;
 // Contacts of one frame that are looked at; more are ignored.
 inline constexpr size_t MaxContacts = 16;
@@ -83,9 +85,14 @@ public:
 
     // Adds this frame's packets to `out`.
     void OnFrame(const Frame& frame, PacketBatch& out);
-    // No frame came: at `nowUs` (the frames' clock), a primary contact not reported for over
-    // ContactLostMicros is lifted, without a tap.
+    // No frame came: at `nowUs` (the frames' clock), a moving primary contact not reported for
+    // over ContactLostMicros is lifted, without a tap.
     void Idle(uint32_t nowUs, PacketBatch& out);
+    // The frames' pad is gone: a contact that was down is lifted, without a tap, and nothing of
+    // that pad's contacts or button is remembered.
+    void Lose(PacketBatch& out);
+    // The frames come from another pad, of this geometry: as Lose, then the new geometry.
+    void ChangePad(const PadGeometry& pad, PacketBatch& out);
 
     bool Touching() const { return primary.active; }
 
@@ -103,6 +110,8 @@ private:
         bool moved = false;
         // This contact has made its one tap (with the button).
         bool tapped = false;
+        // Where its last frame put it, it was already: silence does not end it.
+        bool resting = true;
         int32_t originX = 0; // logical, clamped
         int32_t originY = 0;
         // Motion units from where it touched down to where it was last reported.

@@ -287,4 +287,72 @@ TEST(ScenarioWriter, PausesFollowTheClockWithoutDrift) {
     }
 }
 
+// ---- Frame times from the pad's scan clock ----
+
+struct ScanStep {
+    uint32_t scan;
+    uint32_t arrivalUs;
+    uint32_t expectedUs;
+};
+
+struct ScanCase {
+    const char* name;
+    uint32_t range;
+    std::vector<ScanStep> steps;
+};
+
+const ScanCase ScanCases[] = {
+    {"no scan time: arrival times", 0, {{5, 1000, 1000}, {9, 1500, 1500}}},
+    {"a burst keeps the pad's spacing",
+     65536,
+     {{100, 1'000'000, 1'000'000}, {180, 3'000'000, 1'008'000}, {1100, 3'000'050, 1'100'000}}},
+    {"the scan clock wraps", 65536, {{65500, 1'000'000, 1'000'000}, {44, 1'008'000, 1'008'000}}},
+    {"a small range wraps at its own maximum",
+     1000,
+     {{990, 1'000'000, 1'000'000}, {70, 1'008'000, 1'008'000}}},
+    {"a pause of half the wrap or more: the arrival again",
+     65536,
+     {{100, 1'000'000, 1'000'000}, {180, 5'000'000, 5'000'000}, {260, 5'008'000, 5'008'000}}},
+    {"a scan clock a second ahead of the arrivals is not believed",
+     65536,
+     {{0, 1'000'000, 1'000'000}, {20000, 1'100'000, 1'100'000}}},
+    {"the frames' clock wraps too",
+     65536,
+     {{100, 0xFFFF'FF00u, 0xFFFF'FF00u}, {180, 7'000u, 0xFFFF'FF00u + 8'000u}}},
+};
+
+TEST(ScanClock, FrameTimesFollowThePadsScanClock) {
+    for (const ScanCase& c : ScanCases) {
+        SCOPED_TRACE(c.name);
+        ptp::ScanClock clock(c.range);
+        for (size_t i = 0; i < c.steps.size(); ++i) {
+            const ScanStep& s = c.steps[i];
+            EXPECT_EQ(clock.Time(s.scan, s.arrivalUs), s.expectedUs) << "step " << i;
+        }
+    }
+}
+
+TEST(ScanClock, ABurstOfReportsMakesATapOfThePadsLength) {
+    // A finger down for 120 ms, reported in hybrid mode; the reports were held up and arrive
+    // within a millisecond: the frames keep 120 ms between touch-down and lift.
+    ptp::FrameAssembler assembler(65536);
+    ptp::FrameBatch out;
+    ptp::Report down;
+    down.contactCount = 1;
+    down.slotCount = 1;
+    down.slots[0] = {1, true, true, 100, 100};
+    down.scanTime = 4000;
+    down.timeUs = 2'000'000;
+    assembler.Add(down, out);
+    ASSERT_EQ(out.count, 1u);
+    const uint32_t first = out.frames[0].timeUs;
+    ptp::Report up = down;
+    up.slots[0].tip = false;
+    up.scanTime = 4000 + 1200;
+    up.timeUs = 2'000'400;
+    assembler.Add(up, out);
+    ASSERT_EQ(out.count, 1u);
+    EXPECT_EQ(out.frames[0].timeUs - first, 120'000u);
+}
+
 } // namespace

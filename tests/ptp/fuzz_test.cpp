@@ -173,11 +173,11 @@ ptp::Contact RandomContact(std::mt19937& rng, const ptp::PadGeometry& pad, uint3
     return c;
 }
 
-// The end of a sequence: no report for a while, so whatever is down is given up for lost.
-// Returns the count of packets the sequence made.
-size_t EndSequence(ptp::Translator& translator, PacketChecker& checker, uint32_t lastFrame) {
+// The end of a sequence: the pad goes away, so whatever is down is lifted. Returns the count
+// of packets the sequence made.
+size_t EndSequence(ptp::Translator& translator, PacketChecker& checker, uint32_t) {
     ptp::PacketBatch batch;
-    translator.Idle(lastFrame + ptp::ContactLostMicros + 1, batch);
+    translator.Lose(batch);
     for (const Packet& p : batch) {
         checker.Check(p);
     }

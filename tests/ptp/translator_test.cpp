@@ -386,11 +386,12 @@ TEST(Translator, SlidesMoveAboutFourMillimetresPerVolumeStep) {
 
 // ---- A contact that stops being reported ----
 
-TEST(Translator, AContactNoLongerReportedIsLiftedWithoutATap) {
+TEST(Translator, AMovingContactNoLongerReportedIsLiftedWithoutATap) {
     ptp::Translator translator(TestPad());
     ptp::PacketBatch batch;
+    translator.OnFrame(MakeFrame(992, {{1, Ax, Ay - 40}}), batch);
     translator.OnFrame(MakeFrame(1000, {{1, Ax, Ay}}), batch);
-    ASSERT_EQ(batch.count, 1u);
+    ASSERT_EQ(batch.count, 2u);
 
     batch.Clear();
     translator.Idle(1000 * 1000 + ptp::ContactLostMicros, batch);
@@ -411,6 +412,68 @@ TEST(Translator, AContactNoLongerReportedIsLiftedWithoutATap) {
     translator.OnFrame(MakeFrame(1316, {{1, Bx, By}}), batch);
     ASSERT_EQ(batch.count, 1u);
     EXPECT_EQ(batch.packets[0], P(F, Bx, By));
+}
+
+TEST(Translator, ARestingContactIsKeptThroughSilenceAndItsSlideGoesOn) {
+    // A pad need not report a contact that does not move: a finger resting mid-slide for a
+    // second or ten is still down, and the slide's motion goes on from where it was.
+    ptp::Translator translator(TestPad());
+    ptp::PacketBatch batch;
+    translator.OnFrame(MakeFrame(1000, {{1, Ax, Ay}}), batch);
+    translator.OnFrame(MakeFrame(1008, {{1, Ax, Ay - 160}}), batch); // 4 mm up
+    translator.OnFrame(MakeFrame(1016, {{1, Ax, Ay - 160}}), batch); // and resting
+    ASSERT_EQ(batch.count, 3u);
+    EXPECT_EQ(batch.packets[1].motion, ptp::MotionPerStep);
+    batch.Clear();
+    for (uint32_t ms : {1300u, 2100u, 11100u}) {
+        translator.Idle(ms * 1000, batch);
+    }
+    EXPECT_EQ(batch.count, 0u);
+    EXPECT_TRUE(translator.Touching());
+    translator.OnFrame(MakeFrame(11108, {{1, Ax, Ay - 320}}), batch);
+    ASSERT_EQ(batch.count, 1u);
+    EXPECT_EQ(batch.packets[0].flagsA, ptp::PacketFinger);
+    EXPECT_EQ(batch.packets[0].motion, ptp::MotionPerStep);
+}
+
+TEST(Translator, APadThatGoesAwayLiftsItsContactWithoutATap) {
+    ptp::Translator translator(TestPad());
+    ptp::PacketBatch batch;
+    translator.OnFrame(MakeFrame(1000, {{1, Ax, Ay}}, /*button=*/true), batch);
+    translator.OnFrame(MakeFrame(1008, {{1, Ax, Ay}}, /*button=*/true), batch);
+    batch.Clear();
+    translator.Lose(batch);
+    ASSERT_EQ(batch.count, 1u);
+    EXPECT_EQ(batch.packets[0], P(0, Ax, Ay)) << "lifted, no gesture";
+    EXPECT_FALSE(translator.Touching());
+    // Nothing of the old pad is remembered: its contact id is a new touch, and a button held
+    // in the first frame after is no press.
+    batch.Clear();
+    translator.OnFrame(MakeFrame(1100, {{1, Bx, By}}, /*button=*/true), batch);
+    translator.OnFrame(MakeFrame(1108, {{1, Bx, By}}, /*button=*/true), batch);
+    ASSERT_EQ(batch.count, 2u);
+    EXPECT_EQ(batch.packets[0], P(F, Bx, By));
+    EXPECT_EQ(batch.packets[1], P(F, Bx, By));
+}
+
+TEST(Translator, AnotherPadsFramesAreMappedWithItsOwnGeometry) {
+    ptp::Translator translator(TestPad());
+    ptp::PacketBatch batch;
+    translator.OnFrame(MakeFrame(1000, {{1, Ax, Ay}}), batch);
+    batch.Clear();
+    // A pad half the size in logical units over the same millimetres.
+    const ptp::PadGeometry half = {
+        ptp::MakeAxis({0, 2000, 0, 1000, ptp::UnitCentimetre, 0xE, 16}, 0),
+        ptp::MakeAxis({0, 1300, 0, 650, ptp::UnitCentimetre, 0xE, 16}, 0)};
+    translator.ChangePad(half, batch);
+    ASSERT_EQ(batch.count, 1u);
+    EXPECT_EQ(batch.packets[0], P(0, Ax, Ay));
+    batch.Clear();
+    translator.OnFrame(MakeFrame(1100, {{1, Bx / 2, By / 2}}), batch);
+    translator.OnFrame(MakeFrame(1108, {{1, Bx / 2, By / 2 - 80}}), batch); // 4 mm up
+    ASSERT_EQ(batch.count, 2u);
+    EXPECT_EQ(batch.packets[0], P(F, Bx, By));
+    EXPECT_EQ(batch.packets[1].motion, ptp::MotionPerStep);
 }
 
 } // namespace

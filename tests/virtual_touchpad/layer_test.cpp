@@ -150,7 +150,9 @@ struct DecodeCase {
     const wchar_t* pad;
     size_t collection;
     std::vector<const char*> reports;
-    // Fed first, to another device: none of its reports is the pad's.
+    // Fed to other devices after the pad's first report, while its contact is down: none of
+    // theirs goes on (a touch screen, a keyboard: not touchpads; another touchpad: not the
+    // pad in use).
     std::vector<std::pair<const wchar_t*, const char*>> others;
     // The frames, each its button and contacts.
     std::vector<std::pair<bool, std::vector<Seen>>> frames;
@@ -159,49 +161,77 @@ struct DecodeCase {
 class FrameLog final : public FrameReceiver {
 public:
     void OnFrame(const ptp::Frame& frame) override { frames.push_back(frame); }
+    void OnPadChanged(const ptp::PadGeometry&) override { ++changes; }
+    void OnPadRemoved() override { ++removals; }
     std::vector<ptp::Frame> frames;
+    int changes = 0;
+    int removals = 0;
 };
+
+// The layer listening on a message-only window of this thread, as the delivery thread does.
+class Listener {
+public:
+    explicit Listener(const wchar_t* pad, size_t collection) {
+        HidPad opened;
+        EXPECT_EQ(OpenHidPad(vpadtest::RawInputHandle(pad, collection), opened), S_OK);
+        source = std::make_unique<RawInputSource>(std::make_shared<const HidPad>(opened));
+        window = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr,
+                                 nullptr);
+        EXPECT_TRUE(source->Start(window));
+    }
+    ~Listener() {
+        source->Stop();
+        DestroyWindow(window);
+    }
+    Listener(const Listener&) = delete;
+    Listener& operator=(const Listener&) = delete;
+
+    // Handles what comes until `done` holds or `ms` have passed.
+    template <typename Done> void PumpUntil(Done done, DWORD ms) {
+        const DWORD start = GetTickCount();
+        do {
+            MSG msg;
+            while (PeekMessageW(&msg, window, 0, 0, PM_REMOVE)) {
+                source->OnMessage(msg.message, msg.wParam, msg.lParam, log);
+                DispatchMessageW(&msg);
+            }
+            if (done()) {
+                return;
+            }
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+        } while (GetTickCount() - start < ms);
+    }
+    void PumpFrames(size_t count) {
+        PumpUntil([&] { return log.frames.size() >= count; }, 3000);
+        // Anything more that comes is a frame too many.
+        PumpUntil([] { return false; }, 100);
+    }
+
+    FrameLog log;
+
+private:
+    std::unique_ptr<RawInputSource> source;
+    HWND window = nullptr;
+};
+
+void FeedTo(const wchar_t* pad, const char* report) {
+    vtp::PadFeeder feeder;
+    std::string error;
+    ASSERT_TRUE(feeder.Open(pad, error)) << error;
+    vpadtest::Feed(feeder, report);
+}
 
 // Feeds the reports to the pad and collects the frames the layer makes of them.
 std::vector<ptp::Frame> Decode(const DecodeCase& c, size_t expected) {
-    HidPad opened;
-    EXPECT_EQ(OpenHidPad(vpadtest::RawInputHandle(c.pad, c.collection), opened), S_OK);
-    const auto pad = std::make_shared<const HidPad>(opened);
-    const HWND window =
-        CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
-    RawInputSource source(pad);
-    FrameLog log;
-    EXPECT_TRUE(source.Start(window));
-    vtp::PadFeeder feeder;
-    std::string error;
-    EXPECT_TRUE(feeder.Open(c.pad, error)) << error;
-    for (const auto& [other, report] : c.others) {
-        vtp::PadFeeder otherFeeder;
-        EXPECT_TRUE(otherFeeder.Open(other, error)) << error;
-        vpadtest::Feed(otherFeeder, report);
-    }
-    for (const char* report : c.reports) {
-        vpadtest::Feed(feeder, report);
-    }
-    const DWORD start = GetTickCount();
-    while (log.frames.size() < expected && GetTickCount() - start < 3000) {
-        MSG msg;
-        while (PeekMessageW(&msg, window, 0, 0, PM_REMOVE)) {
-            source.OnMessage(msg.message, msg.wParam, msg.lParam, log);
-            DispatchMessageW(&msg);
-        }
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
-    }
-    // Anything more that comes is a frame too many.
-    for (DWORD until = GetTickCount() + 100; GetTickCount() < until; Sleep(10)) {
-        MSG msg;
-        while (PeekMessageW(&msg, window, 0, 0, PM_REMOVE)) {
-            source.OnMessage(msg.message, msg.wParam, msg.lParam, log);
+    Listener listener(c.pad, c.collection);
+    for (size_t i = 0; i < c.reports.size(); ++i) {
+        FeedTo(c.pad, c.reports[i]);
+        for (const auto& [other, report] : i == 0 ? c.others : decltype(c.others){}) {
+            FeedTo(other, report);
         }
     }
-    source.Stop();
-    DestroyWindow(window);
-    return log.frames;
+    listener.PumpFrames(expected);
+    return listener.log.frames;
 }
 
 const DecodeCase DecodeCases[] = {
@@ -248,11 +278,11 @@ const DecodeCase DecodeCases[] = {
     {"reports of a touch screen, a keyboard and another touchpad are not the pad's",
      L"hybrid1",
      0,
-     {"04 07 E8 03 F4 01 00 03 01 00"},
+     {"04 07 E8 03 F4 01 00 03 01 00", "04 05 E8 03 F4 01 50 03 01 00"},
      {{L"screen", "01 03 01 00 10 00 10 01"},
       {L"keys", "01 CD 00"},
       {L"hybrid2", "01 03 23 61 45 00 00 00 00 00 06 01"}},
-     {{false, {{1, true, true, 1000, 500}}}}},
+     {{false, {{1, true, true, 1000, 500}}}, {false, {{1, false, true, 1000, 500}}}}},
 };
 
 TEST_F(VirtualPads, ReportsBecomeExactlyTheFramesTheyHold) {
@@ -275,6 +305,44 @@ TEST_F(VirtualPads, ReportsBecomeExactlyTheFramesTheyHold) {
             }
         }
     }
+}
+
+// --- pads that come and go -----------------------------------------------------------------
+
+TEST_F(VirtualPads, AnotherTouchpadIsTakenOnceThePadInUseHasNoContactDown) {
+    Listener listener(L"hybrid1", 0);
+    FeedTo(L"hybrid1", "04 07 E8 03 F4 01 00 04 01 00");
+    listener.PumpFrames(1);
+    // A contact on the other pad while the first one's is down: not taken.
+    FeedTo(L"hybrid2", "01 03 23 61 45 00 00 00 00 00 06 01");
+    FeedTo(L"hybrid1", "04 05 E8 03 F4 01 50 04 01 00");
+    listener.PumpFrames(2);
+    EXPECT_EQ(listener.log.changes, 0);
+    // Once it is up, the other pad's next contact is, with the other pad's geometry.
+    FeedTo(L"hybrid2", "01 03 23 61 45 00 00 00 00 00 07 01");
+    listener.PumpFrames(3);
+    ASSERT_EQ(listener.log.frames.size(), 3u);
+    EXPECT_EQ(listener.log.changes, 1);
+    EXPECT_EQ(listener.log.frames[2].contacts[0].x, 0x123);
+    EXPECT_EQ(listener.log.frames[2].contacts[0].y, 0x456);
+}
+
+TEST_F(VirtualPads, APadUnpluggedMidTouchIsLiftedAndUsedAgainWhenPluggedBackIn) {
+    Listener listener(L"inches", 0);
+    FeedTo(L"inches", "07 00 1B FF 07 33 05 00 00 00 00 00 00 00 00 00 00 00 02 01");
+    listener.PumpFrames(1);
+    ASSERT_EQ(listener.log.frames.size(), 1u);
+    vpadtest::Unplug(L"inches");
+    listener.PumpUntil([&] { return listener.log.removals > 0; }, 3000);
+    EXPECT_EQ(listener.log.removals, 1) << "the removal of the pad in use is told at once";
+    vpadtest::Replug(L"inches");
+    ASSERT_FALSE(HasFatalFailure());
+    ASSERT_NE(vpadtest::RawInputHandle(L"inches", 0), nullptr);
+    FeedTo(L"inches", "07 00 0B 00 01 00 01 00 00 00 00 00 00 00 00 00 00 00 03 01");
+    listener.PumpFrames(2);
+    ASSERT_EQ(listener.log.frames.size(), 2u) << "the pad plugged back in is read";
+    EXPECT_EQ(listener.log.frames[1].contacts[0].x, 256);
+    EXPECT_EQ(listener.log.changes, 1) << "a new device, announced";
 }
 
 } // namespace

@@ -47,6 +47,16 @@ void RemoveAll() {
     vtp::RemoveAll();
 }
 
+void Unplug(const std::wstring& name) {
+    std::string error;
+    ASSERT_TRUE(vtp::RemovePad(name, error)) << error;
+}
+
+void Replug(const std::wstring& name) {
+    std::string error;
+    ASSERT_TRUE(vtp::AddPad(name, Env(L"VTP_DRIVER_DIR"), error)) << error;
+}
+
 HANDLE RawInputHandle(const std::wstring& name, size_t collection, DWORD waitMs) {
     const std::wstring path = Lower(vtp::DevicePath(name, collection));
     const DWORD start = GetTickCount();

@@ -14,6 +14,9 @@ namespace vpadtest {
 void Install(const std::wstring& name, const std::wstring& file);
 // Every virtual pad removed.
 void RemoveAll();
+// The pad unplugged, and plugged in again; fail the test on error.
+void Unplug(const std::wstring& name);
+void Replug(const std::wstring& name);
 // The raw-input handle of the pad's collection; null while raw input does not list it as HID.
 HANDLE RawInputHandle(const std::wstring& name, size_t collection, DWORD waitMs = 3000);
 // Feeds reports (hex, one a string) to the pad; fails the test on error.
