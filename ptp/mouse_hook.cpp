@@ -8,6 +8,7 @@ namespace {
 std::atomic<long> seenCalls{0};
 std::atomic<long> inUseCalls{0};
 std::atomic<long> swallowedCalls{0};
+std::atomic<long> injectedCalls{0};
 std::atomic<long> reinstallCount{0};
 
 // Posted to a hook thread: install the hook again.
@@ -46,6 +47,9 @@ LRESULT CALLBACK HookProc(int code, WPARAM wParam, LPARAM lParam) {
         const bool inUse =
             PadInUse(threadLastContact->load(std::memory_order_acquire), GetTickCount());
         seenCalls.fetch_add(1, std::memory_order_relaxed);
+        if ((event->flags & LLMHF_INJECTED) != 0) {
+            injectedCalls.fetch_add(1, std::memory_order_relaxed);
+        }
         if (threadLastCall != nullptr) {
             threadLastCall->store(ContactTick(GetTickCount()), std::memory_order_release);
         }
@@ -79,7 +83,8 @@ MouseVerdict DecideMouse(int code, WPARAM message, DWORD flags, bool claimed, bo
 }
 
 MouseHookCounts MouseHookTotals() {
-    return {seenCalls.load(), inUseCalls.load(), swallowedCalls.load(), reinstallCount.load()};
+    return {seenCalls.load(), inUseCalls.load(), swallowedCalls.load(), reinstallCount.load(),
+            injectedCalls.load()};
 }
 
 MouseHook::MouseHook(const std::atomic<bool>* claimed, const std::atomic<DWORD>* lastContact,

@@ -39,6 +39,8 @@ struct MouseHookCounts {
     long swallowed = 0;
     // Hooks installed again because Windows may have removed them.
     long reinstalls = 0;
+    // Calls for injected input (SendInput, remote-control tools): always passed on.
+    long injected = 0;
 };
 MouseHookCounts MouseHookTotals();
 

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <cwchar>
 #include <iterator>
 #include <memory>
@@ -194,8 +195,10 @@ private:
     // Tick count of the last frame with a contact or the button, 0 for none: written by this
     // run's thread, read by its mouse hook.
     std::atomic<DWORD> lastContact{0};
-    // The claim's hook, from the run's start to its end; this thread only.
+    // The claim's hook, from the run's start to its end, and the counts when it started; this
+    // thread only.
     std::optional<MouseHookThread> hook;
+    MouseHookCounts hookAtStart;
     DWORD lastReinstallAsk = 0;
     // The first down contact of the previous frame, to tell a finger that moves.
     bool hadContact = false;
@@ -388,6 +391,7 @@ void PadRun::Body() {
         status = hook->Status();
     }
     if (SUCCEEDED(status)) {
+        hookAtStart = MouseHookTotals();
         recorder.emplace(RecordPath(), geometry, ClockMicros());
         SetTimer(window, IdleTimer, IdleCheckMs, nullptr);
     }
@@ -415,6 +419,19 @@ void PadRun::Body() {
     }
 
     hook.reset();
+    if (recorder && recorder->On()) {
+        // What the claim's hook did, for a report from a laptop: the calls it had, those while
+        // the pad was in use, those it swallowed, those for injected input, its reinstalls.
+        const MouseHookCounts end = MouseHookTotals();
+        char line[160];
+        snprintf(line, sizeof line,
+                 "mouse hook: %ld calls, %ld while the pad was in use, %ld swallowed, %ld "
+                 "injected, %ld reinstalls",
+                 end.seen - hookAtStart.seen, end.inUse - hookAtStart.inUse,
+                 end.swallowed - hookAtStart.swallowed, end.injected - hookAtStart.injected,
+                 end.reinstalls - hookAtStart.reinstalls);
+        recorder->Comment(line);
+    }
     if (window != nullptr) {
         if (SUCCEEDED(status)) {
             KillTimer(window, IdleTimer);

@@ -84,6 +84,13 @@ void SessionRecorder::Write(const ptp::Packet& packet, long long nowUs) {
     Put(line, length);
 }
 
+void SessionRecorder::Comment(const std::string& text) {
+    if (file) {
+        const std::string line = "# " + text + "\n";
+        Put(line.data(), line.size());
+    }
+}
+
 void SessionRecorder::Put(const char* text, size_t length) {
     DWORD written = 0;
     if (!WriteFile(file.Get(), text, static_cast<DWORD>(length), &written, nullptr)) {

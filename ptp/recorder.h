@@ -22,6 +22,8 @@ public:
     bool On() const { return static_cast<bool>(file); }
     // One packet, delivered at `nowUs`; written through at once, so a crash loses nothing.
     void Write(const ptp::Packet& packet, long long nowUs);
+    // A comment line of the scenario (the replay skips it): `text` without its '#'.
+    void Comment(const std::string& text);
 
 private:
     void Put(const char* text, size_t length);

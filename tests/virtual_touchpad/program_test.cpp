@@ -284,6 +284,10 @@ TEST_F(OnVirtualPad, ASessionRecordedOnTheVirtualPadReplaysOnTheSimulatorWithThe
         live = hook.Events();
     }
     ASSERT_GE(live.size(), 2u + 4 * 3 * 2);
+    // The recording ends with what the claim's mouse hook did, for a report from a laptop.
+    const std::string recorded = ReadWholeFile(recording);
+    EXPECT_NE(recorded.find("\n# mouse hook: "), std::string::npos) << recorded;
+    EXPECT_NE(recorded.find(" swallowed, "), std::string::npos);
 
     // The recording, played by the simulated touchpad to the same tapdeck.exe.
     Export(ptp, "DllUnregisterServer")();
