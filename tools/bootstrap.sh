@@ -11,6 +11,8 @@ packages=(
     clang-format clang-tidy
     # makensis for the installers; rsvg-convert renders the layout pictures in the tests.
     nsis librsvg2-bin
+    # An X server without a display and a way to click in it: the pointer tests.
+    xvfb xdotool
 )
 sudo=
 if [ "$(id -u)" -ne 0 ]; then

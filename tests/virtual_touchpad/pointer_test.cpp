@@ -1,0 +1,196 @@
+// Real pointer input and the claim's mouse hook: run in Wine's virtual desktop on an X server
+// (pointer_test.sh), where xdotool's clicks reach the hook as input that is not injected, as a
+// mouse's do. A window under the pointer gets no click while a virtual pad reports a finger and
+// the claim is on, and gets it when the pad is silent, after Unclaim and once the pad is
+// unplugged; a sink that holds the delivery thread for 2 s does not let clicks through.
+#include <gtest/gtest.h>
+
+#include <objbase.h>
+
+#include <atomic>
+#include <thread>
+
+#include "mouse_hook.h"
+#include "sim/sim_fixture.h"
+#include "support/recording_sink.h"
+#include "velptp_core.h"
+#include "virtual_pads.h"
+
+namespace {
+
+// Where the target window is on the virtual desktop, and so on the X screen.
+constexpr int TargetX = 200, TargetY = 150, TargetW = 400, TargetH = 300;
+
+std::atomic<int> clicks{0};
+
+LRESULT CALLBACK TargetProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_LBUTTONDOWN) {
+        clicks.fetch_add(1);
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+void Pump(DWORD ms) {
+    const DWORD start = GetTickCount();
+    do {
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            DispatchMessageW(&msg);
+        }
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
+    } while (GetTickCount() - start < ms);
+}
+
+// A click of the X server's pointer in the middle of the target, through xdotool (Wine starts
+// Unix programs too); the clicks the window got for it.
+int ClickTarget() {
+    const int before = clicks.load();
+    wchar_t command[128];
+    swprintf(command, std::size(command), L"/usr/bin/xdotool mousemove %d %d click 1",
+             TargetX + TargetW / 2, TargetY + TargetH / 2);
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info = {};
+    EXPECT_TRUE(CreateProcessW(L"/usr/bin/xdotool", command, nullptr, nullptr, FALSE, 0, nullptr,
+                               nullptr, &startup, &info));
+    if (info.hProcess != nullptr) {
+        CloseHandle(info.hThread);
+        CloseHandle(info.hProcess);
+    }
+    Pump(400);
+    return clicks.load() - before;
+}
+
+// Reports a resting finger on the pad every 8 ms, as a pad does, until stopped.
+class Finger {
+public:
+    Finger() {
+        std::string error;
+        EXPECT_TRUE(feeder.Open(L"pad", error)) << error;
+        thread = std::thread([this] {
+            int scan = 0;
+            while (!stop.load()) {
+                char report[64];
+                snprintf(report, sizeof report, "04 07 D0 07 00 04 %02X %02X 01 00", scan & 0xFF,
+                         (scan >> 8) & 0xFF);
+                vtp::Bytes bytes;
+                std::string ignored;
+                vtp::ParseHex(report, bytes, ignored);
+                feeder.Send(bytes, ignored); // fails once the pad is unplugged: that is all
+                scan += 80;
+                Sleep(8);
+            }
+        });
+    }
+    ~Finger() {
+        stop.store(true);
+        thread.join();
+    }
+    Finger(const Finger&) = delete;
+    Finger& operator=(const Finger&) = delete;
+
+private:
+    vtp::PadFeeder feeder;
+    std::atomic<bool> stop{false};
+    std::thread thread;
+};
+
+class Pointer : public testing::Test {
+protected:
+    void SetUp() override {
+        CoInitialize(nullptr);
+        WNDCLASSW wc = {};
+        wc.lpfnWndProc = TargetProc;
+        wc.hInstance = GetModuleHandleW(nullptr);
+        wc.lpszClassName = L"TapdeckPointerTarget";
+        RegisterClassW(&wc);
+        target = CreateWindowExW(WS_EX_TOPMOST, wc.lpszClassName, L"target", WS_POPUP | WS_VISIBLE,
+                                 TargetX, TargetY, TargetW, TargetH, nullptr, nullptr, wc.hInstance,
+                                 nullptr);
+        ASSERT_NE(target, nullptr);
+        Pump(300);
+        ASSERT_EQ(ClickTarget(), 1) << "no click reaches the window at all: no X pointer here";
+
+        vpadtest::RemoveAll();
+        vpadtest::Install(L"pad", L"hybrid-one-finger");
+        ASSERT_FALSE(HasFatalFailure());
+        ASSERT_NE(vpadtest::RawInputHandle(L"pad", 0), nullptr);
+        void* made = nullptr;
+        ASSERT_EQ(PtpCreateObject(PtpObject::VelAPI, IID_DeviceApi, &made), S_OK);
+        api = Owned<DeviceApi>(static_cast<DeviceApi*>(made));
+        ASSERT_EQ(PtpCreateObject(PtpObject::PointingDevice, IID_PointingDevice, &made), S_OK);
+        device = Owned<PointingDevice>(static_cast<PointingDevice*>(made));
+        ASSERT_EQ(PtpCreateObject(PtpObject::VelPacket, IID_DevicePacket, &made), S_OK);
+        packet = Owned<DevicePacket>(static_cast<DevicePacket*>(made));
+        sink = std::make_unique<RecordingSink>(device.Get(), packet.Get());
+        LONG handle = 0;
+        ASSERT_EQ(api->LocateDevice(0, 0, &handle), S_OK);
+        ASSERT_EQ(device->Attach(handle), S_OK);
+        ASSERT_EQ(device->SetPacketSink(sink.get()), S_OK);
+    }
+    void TearDown() override {
+        if (device) {
+            device->Unclaim();
+            EXPECT_TRUE(PtpWaitDelivery(5000));
+        }
+        device.Reset();
+        packet.Reset();
+        api.Reset();
+        vpadtest::RemoveAll();
+        DestroyWindow(target);
+    }
+
+    HWND target = nullptr;
+    Owned<DeviceApi> api;
+    Owned<PointingDevice> device;
+    Owned<DevicePacket> packet;
+    std::unique_ptr<RecordingSink> sink;
+};
+
+TEST_F(Pointer, AClickIsHeldBackOnlyWhileThePadReportsAndTheClaimIsOn) {
+    ASSERT_EQ(device->Claim(0), S_OK);
+    EXPECT_EQ(ClickTarget(), 1) << "the pad is silent: the mouse works";
+    {
+        Finger finger;
+        ASSERT_TRUE(sink->WaitForCalls(1));
+        EXPECT_EQ(ClickTarget(), 0) << "a finger on the pad: the click is the pad's";
+    }
+    Pump(PadInUseMs + 100);
+    EXPECT_EQ(ClickTarget(), 1) << "the pad fell silent";
+    {
+        Finger finger;
+        ASSERT_TRUE(sink->WaitForCalls(sink->Count() + 1));
+        EXPECT_EQ(device->Unclaim(), S_OK);
+        ASSERT_TRUE(PtpWaitDelivery(5000));
+        EXPECT_EQ(ClickTarget(), 1) << "unclaimed, with the finger still on the pad";
+    }
+}
+
+TEST_F(Pointer, APadUnpluggedWhileTouchedLetsClicksThroughAtOnce) {
+    ASSERT_EQ(device->Claim(0), S_OK);
+    Finger finger;
+    ASSERT_TRUE(sink->WaitForCalls(1));
+    EXPECT_EQ(ClickTarget(), 0);
+    vpadtest::Unplug(L"pad");
+    EXPECT_EQ(ClickTarget(), 1) << "the pad is gone";
+}
+
+TEST_F(Pointer, AfterASinkHeldForTwoSecondsClicksAreStillHeldBack) {
+    // Windows skips, and may remove, a low-level hook that does not answer in time: the hook
+    // lives on a thread of its own, so that a sink holding the delivery thread (as Tapdeck does
+    // for up to 2 s while its mode starts) cannot cost the claim its hook. During the stall
+    // the pad's use is as of the last frame read, so clicks pass once that is older than
+    // PadInUseMs: a stalled library never holds the mouse.
+    Event entered;
+    Event release;
+    sink->HoldFirstCall(entered, release);
+    ASSERT_EQ(device->Claim(0), S_OK);
+    Finger finger;
+    ASSERT_TRUE(entered.Wait(5000));
+    Pump(2000);
+    release.Set();
+    ASSERT_TRUE(sink->WaitForCalls(2));
+    EXPECT_EQ(ClickTarget(), 0) << "after the stall, with the finger on the pad";
+}
+
+} // namespace
