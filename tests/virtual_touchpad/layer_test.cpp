@@ -10,6 +10,10 @@
 #include <vector>
 
 #include "hid_pad.h"
+
+extern "C" {
+#include <hidsdi.h>
+}
 #include "virtual_pads.h"
 
 namespace {
@@ -19,10 +23,22 @@ protected:
     static void SetUpTestSuite() {
         vpadtest::RemoveAll();
         for (const auto& [name, file] : Pads) {
-            vpadtest::Install(name, file);
+            vpadtest::Install(name, file,
+                              std::wstring(name) == L"parallel" ? Features()
+                                                                : std::vector<vtp::Bytes>{});
         }
     }
     static void TearDownTestSuite() { vpadtest::RemoveAll(); }
+
+    // The parallel pad's answers: contact count maximum 5 and pad type 0 (a clickpad) in
+    // report 4, and the 256 bytes of its certification blob in report 0x44.
+    static std::vector<vtp::Bytes> Features() {
+        vtp::Bytes blob = {0x44};
+        for (int i = 0; i < 256; ++i) {
+            blob.push_back(static_cast<uint8_t>(i * 7));
+        }
+        return {{0x04, 0x05}, blob};
+    }
 
     static constexpr std::pair<const wchar_t*, const wchar_t*> Pads[] = {
         {L"screen", L"touch-screen"},
@@ -343,6 +359,39 @@ TEST_F(VirtualPads, APadUnpluggedMidTouchIsLiftedAndUsedAgainWhenPluggedBackIn) 
     ASSERT_EQ(listener.log.frames.size(), 2u) << "the pad plugged back in is read";
     EXPECT_EQ(listener.log.frames[1].contacts[0].x, 256);
     EXPECT_EQ(listener.log.changes, 1) << "a new device, announced";
+}
+
+// --- the pad's feature reports --------------------------------------------------------------
+
+// The HID device of the pad's collection, opened for feature reports.
+HANDLE OpenCollection(const wchar_t* pad, size_t collection) {
+    const std::wstring path = vtp::DevicePath(pad, collection);
+    return CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+}
+
+TEST_F(VirtualPads, ThePadAnswersItsFeatureReportsAndKeepsItsInputMode) {
+    const HANDLE touchpad = OpenCollection(L"parallel", 1);
+    ASSERT_NE(touchpad, INVALID_HANDLE_VALUE);
+    BYTE maximum[2] = {0x04, 0};
+    ASSERT_TRUE(HidD_GetFeature(touchpad, maximum, sizeof maximum));
+    EXPECT_EQ(maximum[1], 0x05);
+    BYTE blob[257] = {0x44};
+    ASSERT_TRUE(HidD_GetFeature(touchpad, blob, sizeof blob));
+    EXPECT_EQ(vtp::Bytes(blob, blob + sizeof blob), Features()[1]);
+    CloseHandle(touchpad);
+
+    // The host switches the pad to reporting as a touchpad: Input Mode 3, read back as set.
+    const HANDLE configuration = OpenCollection(L"parallel", 2);
+    ASSERT_NE(configuration, INVALID_HANDLE_VALUE);
+    BYTE mode[2] = {0x05, 0};
+    ASSERT_TRUE(HidD_GetFeature(configuration, mode, sizeof mode));
+    EXPECT_EQ(mode[1], 0) << "mouse mode until told";
+    BYTE set[2] = {0x05, 0x03};
+    ASSERT_TRUE(HidD_SetFeature(configuration, set, sizeof set));
+    ASSERT_TRUE(HidD_GetFeature(configuration, mode, sizeof mode));
+    EXPECT_EQ(mode[1], 0x03);
+    CloseHandle(configuration);
 }
 
 } // namespace

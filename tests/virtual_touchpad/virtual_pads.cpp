@@ -25,7 +25,8 @@ std::wstring Lower(std::wstring text) {
 
 } // namespace
 
-void Install(const std::wstring& name, const std::wstring& file) {
+void Install(const std::wstring& name, const std::wstring& file,
+             const std::vector<vtp::Bytes>& features) {
     const std::wstring path = Env(L"VTP_PADS") + L"\\" + file + L".hid";
     FILE* in = _wfopen(path.c_str(), L"rb");
     ASSERT_NE(in, nullptr) << "no pad file " << std::string(path.begin(), path.end());
@@ -38,6 +39,7 @@ void Install(const std::wstring& name, const std::wstring& file) {
     vtp::PadSpec pad;
     pad.name = name;
     pad.product = L"Virtual " + file;
+    pad.features = features;
     std::string error;
     ASSERT_TRUE(vtp::ParseHex(text, pad.descriptor, error)) << error;
     ASSERT_TRUE(vtp::InstallPad(pad, Env(L"VTP_DRIVER_DIR"), error)) << error;

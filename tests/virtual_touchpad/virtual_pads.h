@@ -5,13 +5,16 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 #include "devices.h"
 
 namespace vpadtest {
 
 // The pad of file `file` (without ".hid") installed as `name`; fails the test on error.
-void Install(const std::wstring& name, const std::wstring& file);
+// `features`: what a read of each feature report answers (its id first).
+void Install(const std::wstring& name, const std::wstring& file,
+             const std::vector<vtp::Bytes>& features = {});
 // Every virtual pad removed.
 void RemoveAll();
 // The pad unplugged, and plugged in again; fail the test on error.
