@@ -325,7 +325,7 @@ void RawInputSource::Forward(Pad& pad, const ptp::FrameBatch& batch, FrameReceiv
         for (size_t c = 0; c < std::min(frame.count, ptp::MaxContacts); ++c) {
             pad.touching = pad.touching || frame.contacts[c].tip;
         }
-        const HANDLE device = pad.hid->device;
+        HANDLE device = pad.hid->device;
         if (inUse != device) {
             // Another pad in use keeps it while a contact of it is down, unless it fell silent.
             const Pad* other = inUse != nullptr ? Find(inUse) : nullptr;
