@@ -1,0 +1,94 @@
+// The panel on the screen: a layered, click-through, top-most pop-up that is never activated and
+// is in neither the taskbar nor Alt+Tab, on a thread of its own with its own message loop.
+//
+// Threads: one owner thread makes, calls and destroys an Overlay. Show, Hide and Update never
+// wait for the panel's thread: they change the shared state under a short lock and post one
+// wake-up, which the panel's thread coalesces (at most one redraw each RedrawMs, none while
+// nothing changes, and no timer while idle). The destructor ends the panel's thread and waits
+// for it: the window is gone when it returns.
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <optional>
+
+#include "device/unique_handle.h"
+#include "panel.h"
+#include "render.h"
+#include "settings.h"
+
+namespace overlay {
+
+// The shortest time between two redraws: about 60 a second.
+inline constexpr DWORD RedrawMs = 16;
+
+// The window class's name, for finding the panel from outside (tests, tools).
+inline constexpr wchar_t WindowClassPrefix[] = L"TapdeckPanel";
+
+class Overlay {
+public:
+    // Starts the panel's thread, which makes the window, hidden.
+    explicit Overlay(const OverlaySettings& settings);
+    ~Overlay();
+    Overlay(const Overlay&) = delete;
+    Overlay& operator=(const Overlay&) = delete;
+    Overlay(Overlay&&) = delete;
+    Overlay& operator=(Overlay&&) = delete;
+
+    // Shows the panel of this pad, with no finger and no flash.
+    void Show(const PanelLayout& layout);
+    void Hide();
+    // One packet as the program reads it, at the caller's tick count.
+    void Update(const PacketView& packet);
+
+    // The window once the panel's thread has made it (null if it could not), waiting at most
+    // `timeoutMs` for it.
+    HWND WaitForWindow(DWORD timeoutMs) const;
+    DWORD ThreadId() const { return threadId; }
+    // Times the panel has been drawn and put on the screen.
+    long Redraws() const { return redraws.load(); }
+
+private:
+    struct Shared {
+        bool visible = false;
+        bool pending = false; // a wake-up is posted and not yet taken
+        unsigned layoutGeneration = 0;
+        PanelLayout layout;
+        std::optional<PanelTracker> tracker;
+    };
+
+    static DWORD WINAPI ThreadMain(void* self);
+    static LRESULT CALLBACK WndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    void Run();
+    void Wake();
+    void Refresh();
+    bool Draw(const PanelLayout& layout, const PanelState& state);
+    void Place();
+    void HideWindow();
+
+    const OverlaySettings settings;
+
+    SRWLOCK lock = SRWLOCK_INIT;
+    Shared shared; // under `lock`
+
+    std::atomic<HWND> window{nullptr};
+    std::atomic<bool> stopping{false};
+    std::atomic<long> redraws{0};
+    UniqueHandle ready;
+    UniqueHandle thread;
+    DWORD threadId = 0;
+
+    // The panel's thread only.
+    bool shown = false;
+    bool timerOn = false;
+    bool placed = false;
+    RECT placement{};
+    float dpiScale = 1.0F;
+    unsigned drawnGeneration = 0;
+    std::optional<PanelState> drawnState;
+    DWORD lastDrawAt = 0;
+    PanelBitmap bitmap;
+};
+
+} // namespace overlay
