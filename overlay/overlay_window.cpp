@@ -1,5 +1,6 @@
 #include "overlay_window.h"
 
+#include <algorithm>
 #include <cwchar>
 
 namespace overlay {
@@ -61,7 +62,51 @@ HINSTANCE ThisModule() {
     return module;
 }
 
+int Fraction(LONG value, LONG lo, LONG hi) {
+    const long long span = static_cast<long long>(hi) - lo;
+    if (span <= 0) {
+        return 0;
+    }
+    const long long f = (static_cast<long long>(value) - lo) * 255 / span;
+    return static_cast<int>(std::clamp<long long>(f, 0, 255));
+}
+
 } // namespace
+
+uint32_t PackDrawn(const PanelLayout& layout, const PanelState& state) {
+    const auto index = [](const std::optional<size_t>& zone) {
+        return zone ? static_cast<uint32_t>(*zone + 1) & 0xfU : 0U;
+    };
+    uint32_t packed = 1U;
+    packed |= state.touching ? 2U : 0U;
+    packed |= state.stepFlash > 0 ? 4U : 0U;
+    packed |= index(state.under) << 4;
+    packed |= index(state.flashZone) << 8;
+    packed |= static_cast<uint32_t>(Fraction(state.x, layout.pad.left, layout.pad.right)) << 12;
+    packed |= static_cast<uint32_t>(Fraction(state.y, layout.pad.top, layout.pad.bottom)) << 20;
+    return packed;
+}
+
+DrawnSummary UnpackDrawn(uint32_t packed) {
+    DrawnSummary drawn;
+    drawn.shown = (packed & 1U) != 0;
+    if (!drawn.shown) {
+        return drawn;
+    }
+    drawn.touching = (packed & 2U) != 0;
+    drawn.stepping = (packed & 4U) != 0;
+    const uint32_t under = (packed >> 4) & 0xfU;
+    const uint32_t flash = (packed >> 8) & 0xfU;
+    if (under != 0) {
+        drawn.under = under - 1;
+    }
+    if (flash != 0) {
+        drawn.flashZone = flash - 1;
+    }
+    drawn.across = static_cast<int>((packed >> 12) & 0xffU);
+    drawn.up = static_cast<int>((packed >> 20) & 0xffU);
+    return drawn;
+}
 
 Overlay::Overlay(const OverlaySettings& panelSettings)
     : settings(panelSettings), ready(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
@@ -204,6 +249,8 @@ LRESULT CALLBACK Overlay::WndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM
             self->Refresh();
         }
         return 0;
+    case QueryMessage:
+        return static_cast<LRESULT>(self->drawnSummary.load());
     case WM_NCHITTEST:
         return HTTRANSPARENT;
     case WM_MOUSEACTIVATE:
@@ -259,6 +306,7 @@ void Overlay::Refresh() {
             drawnGeneration = generation;
             drawnState = state;
             lastDrawAt = now;
+            drawnSummary.store(PackDrawn(layout, state));
             if (!shown) {
                 ShowWindow(hwnd, SW_SHOWNOACTIVATE);
                 SetWindowPos(hwnd, HWND_TOPMOST, 0, 0, 0, 0,
@@ -316,6 +364,7 @@ void Overlay::HideWindow() {
         shown = false;
     }
     drawnState.reset();
+    drawnSummary.store(0);
 }
 
 } // namespace overlay

@@ -26,6 +26,25 @@ inline constexpr DWORD RedrawMs = 16;
 // The window class's name, for finding the panel from outside (tests, tools).
 inline constexpr wchar_t WindowClassPrefix[] = L"TapdeckPanel";
 
+// Sent to the panel's window (from any thread or process): it answers what it drew last, as
+// PackDrawn packs it; 0 when it is hidden or has drawn nothing.
+inline constexpr UINT QueryMessage = WM_APP + 3;
+
+// What the panel drew last, coarsely: the finger's place in 255ths of the pad, zones by index.
+struct DrawnSummary {
+    bool shown = false;
+    bool touching = false;
+    bool stepping = false;
+    int across = 0; // 0 at the pad's left edge, 255 at its right
+    int up = 0;     // 0 at the lowest device Y, 255 at the highest (the top edge)
+    std::optional<size_t> under;
+    std::optional<size_t> flashZone;
+};
+
+// In 32 bits, so that a 32-bit process can read a 64-bit one's answer.
+uint32_t PackDrawn(const PanelLayout& layout, const PanelState& state);
+DrawnSummary UnpackDrawn(uint32_t packed);
+
 class Overlay {
 public:
     // Starts the panel's thread, which makes the window, hidden.
@@ -75,6 +94,7 @@ private:
     std::atomic<HWND> window{nullptr};
     std::atomic<bool> stopping{false};
     std::atomic<long> redraws{0};
+    std::atomic<uint32_t> drawnSummary{0};
     UniqueHandle ready;
     UniqueHandle thread;
     DWORD threadId = 0;

@@ -21,6 +21,7 @@
 #include "com_server.h"
 #include "hid_pad.h"
 #include "mouse_hook.h"
+#include "panel_link.h"
 #include "packet_delivery.h"
 #include "recorder.h"
 #include "translator.h"
@@ -134,9 +135,10 @@ private:
 // frames, the translator, the mouse hook of the claim, and the recording.
 class PadRun final : public DeliveryRun<ptp::Packet>, public FrameReceiver {
 public:
-    PadRun(const ptp::PadGeometry& pad, std::unique_ptr<FrameSource> frames)
+    PadRun(const ptp::PadGeometry& pad, std::unique_ptr<FrameSource> frames,
+           std::shared_ptr<PanelLink> panelLink)
         : DeliveryRun(/*launcherWaits=*/true), geometry(pad), translator(pad),
-          source(std::move(frames)) {}
+          source(std::move(frames)), panel(std::move(panelLink)) {}
 
     void OnFrame(const ptp::Frame& frame) override {
         // Any contact, lifting ones too (the system clicks for a tap after the lift), or the
@@ -166,6 +168,9 @@ private:
     ptp::PadGeometry geometry;
     ptp::Translator translator;
     std::unique_ptr<FrameSource> source;
+    // The device's on-screen panel, shared: the run may finish its last call after the device
+    // is gone.
+    std::shared_ptr<PanelLink> panel;
     std::optional<SessionRecorder> recorder;
     ptp::PacketBatch batch;
     // Tick count of the last frame with a contact or the button, 0 for none: written by this
@@ -184,7 +189,10 @@ public:
     DeviceObject() : PacketDevice(deliveries) {}
     DeviceObject(const DeviceObject&) = delete;
     DeviceObject& operator=(const DeviceObject&) = delete;
-    ~DeviceObject() override { EndDelivery(); }
+    ~DeviceObject() override {
+        EndDelivery();
+        ClosePanel();
+    }
 
     bool Answers(REFIID iid) const override {
         return IsEqualIID(iid, IID_PointingDevice) || IsEqualIID(iid, IID_VelPtpDeviceImpl);
@@ -207,7 +215,17 @@ public:
     // Any property is kept and reads back until the device is released; the pad has no mode
     // LED, so PropModeLed is only kept.
     LONG STDMETHODCALLTYPE WriteProperty(LONG id, LONG value) override {
-        return written.Write(id, value);
+        const LONG status = written.Write(id, value);
+        if (id == PropModeLed) {
+            // The screen is the pad's mode light.
+            AcquireSRWLockShared(&attachLock);
+            const std::shared_ptr<PanelLink> link = panel;
+            ReleaseSRWLockShared(&attachLock);
+            if (link) {
+                link->ModeLed(value);
+            }
+        }
+        return status;
     }
     LONG STDMETHODCALLTYPE ReservedA() override { return NotImplemented; }
     LONG STDMETHODCALLTYPE FillPacket(DevicePacket* packet) override {
@@ -221,6 +239,7 @@ public:
         if (!attached) {
             return NotAttached;
         }
+        OpenPanel();
         SetClaimed(true);
         // Returns once raw input and the hook are set up, or with why they could not be.
         const HRESULT started = StartDelivery();
@@ -232,6 +251,7 @@ public:
     // Only tells the run to stop: the sink may be blocked on the thread that calls this.
     LONG STDMETHODCALLTYPE Unclaim() override {
         SetClaimed(false);
+        ClosePanel();
         return S_OK;
     }
     LONG STDMETHODCALLTYPE ReservedC() override { return NotImplemented; }
@@ -279,6 +299,31 @@ private:
         return value;
     }
 
+    // At each claim: the panel's link, made once, reads the settings again.
+    void OpenPanel() {
+        AcquireSRWLockExclusive(&attachLock);
+        if (!panel) {
+            try {
+                panel = std::make_shared<PanelLink>();
+            } catch (const std::bad_alloc&) {
+                panel.reset(); // no panel; the device works on
+            }
+        }
+        const std::shared_ptr<PanelLink> link = panel;
+        ReleaseSRWLockExclusive(&attachLock);
+        if (link) {
+            link->Claimed();
+        }
+    }
+    void ClosePanel() {
+        AcquireSRWLockShared(&attachLock);
+        const std::shared_ptr<PanelLink> link = panel;
+        ReleaseSRWLockShared(&attachLock);
+        if (link) {
+            link->Close();
+        }
+    }
+
     LONG SetSink(PacketSink* newSink) {
         // A running delivery goes on with the new sink; a claimed device starts one.
         return KeepSink(newSink) ? StartDelivery() : S_OK;
@@ -293,10 +338,11 @@ private:
         AcquireSRWLockShared(&attachLock);
         const ptp::PadGeometry pad = geometry;
         const FrameSourceMaker maker = makeSource;
+        const std::shared_ptr<PanelLink> link = panel;
         ReleaseSRWLockShared(&attachLock);
         try {
             std::unique_ptr<FrameSource> frames = maker ? maker() : nullptr;
-            return frames ? new PadRun(pad, std::move(frames)) : nullptr;
+            return frames ? new PadRun(pad, std::move(frames), link) : nullptr;
         } catch (const std::bad_alloc&) {
             return nullptr;
         }
@@ -306,6 +352,8 @@ private:
     SRWLOCK attachLock = SRWLOCK_INIT;
     ptp::PadGeometry geometry;
     FrameSourceMaker makeSource;
+    // Made at the first claim; the runs share it.
+    std::shared_ptr<PanelLink> panel;
     WrittenProperties written;
 };
 
@@ -430,6 +478,9 @@ void PadRun::DeliverBatch() {
         const long long at = ClockMicros();
         if (!Deliver(packet)) {
             return;
+        }
+        if (panel) {
+            panel->Packet(packet);
         }
         if (recorder) {
             recorder->Write(packet, at);
