@@ -1,13 +1,14 @@
 #include "panel.h"
 
+#include "device/velcom.h"
 #include "device/wrap32.h"
 
 namespace overlay {
 
 namespace {
 
-constexpr uint32_t FingerBit = 0x2000;   // FlagsAFinger
-constexpr uint32_t GestureBit = 0x10000; // FlagsAGesture
+constexpr uint32_t FingerBit = FlagsAFinger;
+constexpr uint32_t GestureBit = FlagsAGesture;
 constexpr uint32_t TapArmed = FingerBit | GestureBit;
 // The program steps the volume when the magnitude of its motion sum is over this.
 constexpr uint32_t StepThreshold = 25;
@@ -68,7 +69,8 @@ bool OnStrip(const PanelLayout& layout, LONG x, LONG y) {
 
 bool PanelTracker::OnPacket(const PacketView& packet, DWORD nowMs) {
     const PanelState before = StateAt(nowMs);
-    const bool down = (packet.flagsA & FingerBit) != 0;
+    // Flags B counts only when flags A does not already say the finger is down.
+    const bool down = (packet.flagsA & FingerBit) != 0 || (packet.flagsB & FlagsBFinger) != 0;
     if (down) {
         tapState |= FingerBit;
     }

@@ -65,9 +65,10 @@ struct PacketView {
     LONG x = 0;
     LONG y = 0;
     LONG motion = 0;
+    uint32_t flagsB = 0;
 };
 
-// Follows the packets as the program reads them: the finger bit, the tap (the gesture bit
+// Follows the packets as the program reads them: the finger bits, the tap (the gesture bit
 // falling after finger and gesture were both seen), and the strip's motion sum, a step at each
 // sum over 25. One thread at a time.
 class PanelTracker {

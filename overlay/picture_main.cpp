@@ -9,7 +9,7 @@
 #include <string>
 
 #include "panel.h"
-#include "picture.h"
+#include "png.h"
 #include "render.h"
 
 int wmain(int argc, wchar_t** argv) {

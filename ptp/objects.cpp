@@ -19,9 +19,9 @@
 
 #include "com_object.h"
 #include "com_server.h"
+#include "device_panel.h"
 #include "hid_pad.h"
 #include "mouse_hook.h"
-#include "panel_link.h"
 #include "packet_delivery.h"
 #include "recorder.h"
 #include "translator.h"
@@ -136,7 +136,7 @@ private:
 class PadRun final : public DeliveryRun<ptp::Packet>, public FrameReceiver {
 public:
     PadRun(const ptp::PadGeometry& pad, std::unique_ptr<FrameSource> frames,
-           std::shared_ptr<PanelLink> panelLink)
+           std::shared_ptr<overlay::DevicePanel> panelLink)
         : DeliveryRun(/*launcherWaits=*/true), geometry(pad), translator(pad),
           source(std::move(frames)), panel(std::move(panelLink)) {}
 
@@ -170,7 +170,7 @@ private:
     std::unique_ptr<FrameSource> source;
     // The device's on-screen panel, shared: the run may finish its last call after the device
     // is gone.
-    std::shared_ptr<PanelLink> panel;
+    std::shared_ptr<overlay::DevicePanel> panel;
     std::optional<SessionRecorder> recorder;
     ptp::PacketBatch batch;
     // Tick count of the last frame with a contact or the button, 0 for none: written by this
@@ -219,7 +219,7 @@ public:
         if (id == PropModeLed) {
             // The screen is the pad's mode light.
             AcquireSRWLockShared(&attachLock);
-            const std::shared_ptr<PanelLink> link = panel;
+            const std::shared_ptr<overlay::DevicePanel> link = panel;
             ReleaseSRWLockShared(&attachLock);
             if (link) {
                 link->ModeLed(value);
@@ -304,20 +304,20 @@ private:
         AcquireSRWLockExclusive(&attachLock);
         if (!panel) {
             try {
-                panel = std::make_shared<PanelLink>();
+                panel = std::make_shared<overlay::DevicePanel>();
             } catch (const std::bad_alloc&) {
                 panel.reset(); // no panel; the device works on
             }
         }
-        const std::shared_ptr<PanelLink> link = panel;
+        const std::shared_ptr<overlay::DevicePanel> link = panel;
         ReleaseSRWLockExclusive(&attachLock);
         if (link) {
-            link->Claimed();
+            link->Claimed({ptp::DeviceXLo, ptp::DeviceYLo, ptp::DeviceXHi, ptp::DeviceYHi});
         }
     }
     void ClosePanel() {
         AcquireSRWLockShared(&attachLock);
-        const std::shared_ptr<PanelLink> link = panel;
+        const std::shared_ptr<overlay::DevicePanel> link = panel;
         ReleaseSRWLockShared(&attachLock);
         if (link) {
             link->Close();
@@ -338,7 +338,7 @@ private:
         AcquireSRWLockShared(&attachLock);
         const ptp::PadGeometry pad = geometry;
         const FrameSourceMaker maker = makeSource;
-        const std::shared_ptr<PanelLink> link = panel;
+        const std::shared_ptr<overlay::DevicePanel> link = panel;
         ReleaseSRWLockShared(&attachLock);
         try {
             std::unique_ptr<FrameSource> frames = maker ? maker() : nullptr;
@@ -353,7 +353,7 @@ private:
     ptp::PadGeometry geometry;
     FrameSourceMaker makeSource;
     // Made at the first claim; the runs share it.
-    std::shared_ptr<PanelLink> panel;
+    std::shared_ptr<overlay::DevicePanel> panel;
     WrittenProperties written;
 };
 
@@ -480,7 +480,7 @@ void PadRun::DeliverBatch() {
             return;
         }
         if (panel) {
-            panel->Packet(packet);
+            panel->Packet({packet.flagsA, packet.x, packet.y, packet.motion});
         }
         if (recorder) {
             recorder->Write(packet, at);

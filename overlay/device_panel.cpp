@@ -1,20 +1,23 @@
-#include "panel_link.h"
+#include "device_panel.h"
 
 #include <new>
 #include <utility>
 
 #include "device/velcom.h"
-#include "pad_geometry.h"
 
-void PanelLink::Claimed() {
-    const overlay::OverlaySettings read = overlay::ReadOverlaySettings();
+namespace overlay {
+
+void DevicePanel::Claimed(const RECT& pad, bool wanted) {
+    OverlaySettings read = ReadOverlaySettings();
+    read.enabled = read.enabled && wanted;
     AcquireSRWLockExclusive(&lock);
     settings = read;
+    padEdges = pad;
     claimed = true;
     ReleaseSRWLockExclusive(&lock);
 }
 
-void PanelLink::ModeLed(LONG value) {
+void DevicePanel::ModeLed(LONG value) {
     if (value == ModeLedOff) {
         AcquireSRWLockShared(&lock);
         if (panel) {
@@ -32,38 +35,32 @@ void PanelLink::ModeLed(LONG value) {
         if (!panel) {
             // Without memory for it there is no panel; the device works on.
             try {
-                panel = std::make_unique<overlay::Overlay>(settings);
+                panel = std::make_unique<Overlay>(settings);
             } catch (const std::bad_alloc&) {
                 panel.reset();
             }
         }
         if (panel) {
-            panel->Show(overlay::LayoutFor(
-                {ptp::DeviceXLo, ptp::DeviceYLo, ptp::DeviceXHi, ptp::DeviceYHi}));
+            panel->Show(LayoutFor(padEdges));
         }
     }
     ReleaseSRWLockExclusive(&lock);
 }
 
-void PanelLink::Packet(const ptp::Packet& packet) {
+void DevicePanel::Packet(const PacketView& packet) {
     AcquireSRWLockShared(&lock);
     if (panel) {
-        panel->Update({packet.flagsA, packet.x, packet.y, packet.motion});
+        panel->Update(packet);
     }
     ReleaseSRWLockShared(&lock);
 }
 
-void PanelLink::Close() {
+void DevicePanel::Close() {
     AcquireSRWLockExclusive(&lock);
-    std::unique_ptr<overlay::Overlay> ending = std::move(panel);
+    std::unique_ptr<Overlay> ending = std::move(panel);
     claimed = false;
     ReleaseSRWLockExclusive(&lock);
     ending.reset(); // waits for the panel's thread, with no lock held
 }
 
-HWND PanelLink::Window(DWORD waitMs) {
-    AcquireSRWLockShared(&lock);
-    HWND window = panel ? panel->WaitForWindow(waitMs) : nullptr;
-    ReleaseSRWLockShared(&lock);
-    return window;
-}
+} // namespace overlay

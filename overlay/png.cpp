@@ -1,4 +1,4 @@
-#include "picture.h"
+#include "png.h"
 
 #include <algorithm>
 #include <array>
