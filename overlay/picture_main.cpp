@@ -1,6 +1,6 @@
 // tapdeck-overlay-picture.exe: writes the panel, as the overlay's own renderer draws it, to a
-// PNG: the Precision Touchpad library's pad mid-session, a finger resting on button 5. The
-// README's picture is made with it (tools/overlay-picture.sh).
+// PNG: the Precision Touchpad library's pad mid-session, a finger resting on button 5 (towards its
+// top right). The README's picture is made with it (tools/overlay-picture.sh).
 //   tapdeck-overlay-picture.exe OUT.png [WIDTH HEIGHT SCALE]
 #include <windows.h>
 
@@ -29,8 +29,9 @@ int wmain(int argc, wchar_t** argv) {
     const overlay::PanelLayout layout = overlay::LayoutFor({1000, 1000, 7000, 5800});
     overlay::PanelTracker tracker(layout);
     const RECT button5 = layout.zones[FirstGridIndex + 4].rect; // turned-over Y
-    const LONG x = (button5.left + button5.right) / 2;
-    const LONG y = overlay::TurnY(layout, (button5.top + button5.bottom) / 2);
+    // Towards the button's top right, clear of its number.
+    const LONG x = button5.left + (button5.right - button5.left) * 4 / 5;
+    const LONG y = overlay::TurnY(layout, button5.top + (button5.bottom - button5.top) * 3 / 10);
     tracker.OnPacket({0x2000, x, y, 0}, 0);
 
     overlay::PanelBitmap bitmap(width, height);
