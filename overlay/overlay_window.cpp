@@ -269,55 +269,71 @@ LRESULT CALLBACK Overlay::WndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM
 void Overlay::Refresh() {
     HWND hwnd = window.load();
     const DWORD now = GetTickCount();
+    // `pending` stays set while the timer runs: the timer picks up the changes that come
+    // meanwhile, with no message posted for each. It is cleared only under the same lock that
+    // finds nothing more to draw, so no change is left behind.
+    const auto stopTimer = [&] {
+        if (timerOn) {
+            KillTimer(hwnd, RedrawTimer);
+            timerOn = false;
+        }
+    };
+    const auto startTimer = [&] {
+        if (!timerOn) {
+            SetTimer(hwnd, RedrawTimer, RedrawMs, nullptr);
+            timerOn = true;
+        }
+    };
     AcquireSRWLockExclusive(&lock);
-    shared.pending = false;
     const bool visible = shared.visible && shared.tracker.has_value();
     const unsigned generation = shared.layoutGeneration;
-    const PanelLayout layout = shared.layout;
     const PanelState state = visible ? shared.tracker->StateAt(now) : PanelState{};
-    const bool fading = visible && shared.tracker->Fading(now);
+    const bool changed = visible && (!shown || !placed || generation != drawnGeneration ||
+                                     !drawnState || !(*drawnState == state));
+    if (!changed) {
+        shared.pending = false;
+    }
+    const PanelLayout layout = changed ? shared.layout : PanelLayout{};
     ReleaseSRWLockExclusive(&lock);
 
-    const auto setTimer = [&](DWORD ms) {
-        SetTimer(hwnd, RedrawTimer, ms, nullptr);
-        timerOn = true;
-    };
-    if (timerOn) {
-        KillTimer(hwnd, RedrawTimer);
-        timerOn = false;
-    }
     if (!visible) {
+        stopTimer();
         HideWindow();
         return;
     }
-    const bool changed = !shown || !placed || generation != drawnGeneration || !drawnState ||
-                         !(*drawnState == state);
-    if (changed) {
-        const DWORD since = now - lastDrawAt;
-        if (shown && placed && since < RedrawMs) {
-            // Too soon after the last one: once, when the time is up.
-            setTimer(RedrawMs - since);
-            return;
-        }
-        if (!placed) {
-            Place();
-        }
-        if (Draw(layout, state)) {
-            drawnGeneration = generation;
-            drawnState = state;
-            lastDrawAt = now;
-            drawnSummary.store(PackDrawn(layout, state));
-            if (!shown) {
-                ShowWindow(hwnd, SW_SHOWNOACTIVATE);
-                SetWindowPos(hwnd, HWND_TOPMOST, 0, 0, 0, 0,
-                             SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-                shown = true;
-            }
+    if (!changed) {
+        stopTimer();
+        return;
+    }
+    if (shown && placed && now - lastDrawAt < RedrawMs) {
+        startTimer(); // too soon after the last redraw: at the next tick
+        return;
+    }
+    if (!placed) {
+        Place();
+    }
+    drawingGeneration = generation;
+    if (!Draw(layout, state)) {
+        // Nothing to draw into: no retrying at each tick; the next change tries again.
+        stopTimer();
+        AcquireSRWLockExclusive(&lock);
+        shared.pending = false;
+        ReleaseSRWLockExclusive(&lock);
+        return;
+    }
+    {
+        drawnGeneration = generation;
+        drawnState = state;
+        lastDrawAt = now;
+        drawnSummary.store(PackDrawn(layout, state));
+        if (!shown) {
+            ShowWindow(hwnd, SW_SHOWNOACTIVATE);
+            SetWindowPos(hwnd, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+            shown = true;
         }
     }
-    if (fading) {
-        setTimer(RedrawMs);
-    }
+    // Looks again at the next tick: more moves, a fading flash, or nothing (and then stops).
+    startTimer();
 }
 
 void Overlay::Place() {
@@ -342,18 +358,36 @@ bool Overlay::Draw(const PanelLayout& layout, const PanelState& state) {
     }
     if (!bitmap || bitmap.Width() != width || bitmap.Height() != height) {
         bitmap = PanelBitmap(width, height);
+        painter.reset();
         if (!bitmap) {
             return false;
         }
     }
-    RenderPanel(layout, state, {dpiScale, true}, bitmap);
+    if (!painter || painterGeneration != drawingGeneration || !painter->Fits(bitmap, dpiScale)) {
+        painter.emplace(layout, width, height, RenderOptions{dpiScale, true});
+        painterGeneration = drawingGeneration;
+    }
+    painter->Paint(state, bitmap);
     POINT position{placement.left, placement.top};
     SIZE size{width, height};
     POINT origin{0, 0};
     BLENDFUNCTION blend = {AC_SRC_OVER, 0, static_cast<BYTE>(settings.opacityPercent * 255 / 100),
                            0};
-    const BOOL updated = UpdateLayeredWindow(window.load(), nullptr, &position, &size, bitmap.Dc(),
-                                             &origin, 0, &blend, ULW_ALPHA);
+    // Only the pixels that changed are handed over, except when the window moved or resized.
+    const RECT changed = painter->Changed();
+    const bool whole = !drawnOnce || !EqualRect(&placement, &drawnAt);
+    UPDATELAYEREDWINDOWINFO info = {};
+    info.cbSize = sizeof info;
+    info.pptDst = &position;
+    info.psize = &size;
+    info.hdcSrc = bitmap.Dc();
+    info.pptSrc = &origin;
+    info.pblend = &blend;
+    info.dwFlags = ULW_ALPHA;
+    info.prcDirty = whole ? nullptr : &changed;
+    const BOOL updated = UpdateLayeredWindowIndirect(window.load(), &info);
+    drawnOnce = updated != FALSE;
+    drawnAt = placement;
     redraws.fetch_add(1);
     return updated != FALSE;
 }

@@ -3,9 +3,9 @@
 //
 // Threads: one owner thread makes, calls and destroys an Overlay. Show, Hide and Update never
 // wait for the panel's thread: they change the shared state under a short lock and post one
-// wake-up, which the panel's thread coalesces (at most one redraw each RedrawMs, none while
-// nothing changes, and no timer while idle). The destructor ends the panel's thread and waits
-// for it: the window is gone when it returns.
+// wake-up; the panel's thread then redraws at most once each RedrawMs on a timer that runs only
+// while something changes (moves, a fading flash) and stops at the first tick with nothing new. The
+// destructor ends the panel's thread and waits for it: the window is gone when it returns.
 #pragma once
 
 #include <windows.h>
@@ -71,7 +71,7 @@ public:
 private:
     struct Shared {
         bool visible = false;
-        bool pending = false; // a wake-up is posted and not yet taken
+        bool pending = false; // a wake-up is posted, or the redraw timer runs
         unsigned layoutGeneration = 0;
         PanelLayout layout;
         std::optional<PanelTracker> tracker;
@@ -109,6 +109,12 @@ private:
     std::optional<PanelState> drawnState;
     DWORD lastDrawAt = 0;
     PanelBitmap bitmap;
+    // Made again when the layout, the size or the scale changes.
+    std::optional<PanelPainter> painter;
+    unsigned painterGeneration = 0;
+    unsigned drawingGeneration = 0;
+    bool drawnOnce = false;
+    RECT drawnAt{};
 };
 
 } // namespace overlay

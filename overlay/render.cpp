@@ -31,11 +31,10 @@ int MapSpan(LONG value, LONG lo, LONG hi, int first, int pixels) {
                                                  static_cast<double>(span)));
 }
 
+// The DC's own brush, recoloured: no brush made and deleted for each rectangle.
 void Fill(HDC dc, const RECT& r, Rgb colour) {
-    const GdiObject<HBRUSH> brush(CreateSolidBrush(Ref(colour)));
-    if (brush) {
-        FillRect(dc, &r, brush.Get());
-    }
+    SetDCBrushColor(dc, Ref(colour));
+    FillRect(dc, &r, static_cast<HBRUSH>(GetStockObject(DC_BRUSH)));
 }
 
 // A font of the face the panel uses, `pixels` high; `tenths` of a degree turned anticlockwise.
@@ -86,40 +85,41 @@ struct Line {
     bool bold;
 };
 
-// Draws the lines one under the other, centred in `box`, each as large as fits; nothing when
-// they cannot all fit.
-void DrawLines(HDC dc, const RECT& box, const Line* lines, size_t count) {
+// The lines one under the other, centred in `box`, each as large as fits; nothing when they
+// cannot all fit.
+LabelPlan PlanLines(HDC dc, const RECT& box, const Line* lines, size_t count) {
+    LabelPlan plan;
     const int width = box.right - box.left;
     const int height = box.bottom - box.top;
     if (width <= 0 || height <= 0) {
-        return;
+        return plan;
     }
-    GdiObject<HFONT> fonts[2];
     SIZE sizes[2] = {};
     int total = 0;
     for (size_t i = 0; i < count && i < 2; ++i) {
         const int pixels = static_cast<int>(static_cast<float>(height) * lines[i].share);
-        fonts[i] = FitFont(dc, lines[i].text, pixels, width, height, lines[i].bold, sizes[i]);
-        if (!fonts[i]) {
-            return;
+        plan.fonts[i] = FitFont(dc, lines[i].text, pixels, width, height, lines[i].bold, sizes[i]);
+        if (!plan.fonts[i]) {
+            return {};
         }
         total += sizes[i].cy;
     }
     if (total > height) {
-        return;
+        return {};
     }
     int y = box.top + (height - total) / 2;
     for (size_t i = 0; i < count && i < 2; ++i) {
-        const Selection selected(dc, fonts[i].Get());
-        RECT line{box.left, y, box.right, y + sizes[i].cy};
-        DrawTextW(dc, lines[i].text.c_str(), static_cast<int>(lines[i].text.size()), &line,
-                  DT_CENTER | DT_SINGLELINE | DT_NOPREFIX | DT_NOCLIP);
+        plan.texts[i] = lines[i].text;
+        plan.rects[i] = {box.left, y, box.right, y + sizes[i].cy};
         y += sizes[i].cy;
     }
+    plan.count = std::min<size_t>(count, 2);
+    return plan;
 }
 
 // A word along a tall narrow box, read from the bottom up, as large as fits.
-void DrawUpwards(HDC dc, const RECT& box, const std::wstring& word) {
+LabelPlan PlanUpwards(HDC dc, const RECT& box, const std::wstring& word) {
+    LabelPlan plan;
     const int width = box.right - box.left;
     const int height = box.bottom - box.top;
     SIZE size{};
@@ -127,26 +127,30 @@ void DrawUpwards(HDC dc, const RECT& box, const std::wstring& word) {
     const GdiObject<HFONT> level =
         FitFont(dc, word, std::min(width * 7 / 10, height / 3), height, width, true, size);
     if (!level) {
-        return;
+        return plan;
     }
     LOGFONTW font = {};
     GetObjectW(level.Get(), sizeof font, &font);
-    const GdiObject<HFONT> turned = MakeFont(-font.lfHeight, true, 900);
-    if (!turned) {
-        return;
+    plan.fonts[0] = MakeFont(-font.lfHeight, true, 900);
+    if (!plan.fonts[0]) {
+        return {};
     }
-    const Selection selected(dc, turned.Get());
     TEXTMETRICW metrics = {};
-    GetTextMetricsW(dc, &metrics);
-    const UINT align = SetTextAlign(dc, TA_CENTER | TA_BASELINE);
+    {
+        const Selection selected(dc, plan.fonts[0].Get());
+        GetTextMetricsW(dc, &metrics);
+    }
     // The glyphs stand left of the turned baseline: from ascent left of it to descent right.
-    const int baseline = (box.left + box.right) / 2 + (metrics.tmAscent - metrics.tmDescent) / 2;
-    TextOutW(dc, baseline, (box.top + box.bottom) / 2, word.c_str(), static_cast<int>(word.size()));
-    SetTextAlign(dc, align);
+    plan.upwards = true;
+    plan.at = {(box.left + box.right) / 2 + (metrics.tmAscent - metrics.tmDescent) / 2,
+               (box.top + box.bottom) / 2};
+    plan.texts[0] = word;
+    plan.count = 1;
+    return plan;
 }
 
-void DrawLabel(HDC dc, const PanelLayout& layout, const PadMapping& map, size_t index,
-               float dpiScale) {
+LabelPlan PlanLabel(HDC dc, const PanelLayout& layout, const PadMapping& map, size_t index,
+                    float dpiScale) {
     RECT box = map.LabelBox(index);
     const int inset = Scaled(dpiScale, 2.0F);
     InflateRect(&box, -inset, -inset);
@@ -156,16 +160,30 @@ void DrawLabel(HDC dc, const PanelLayout& layout, const PadMapping& map, size_t 
         const ActionWords* words = WordsOfAction(zone.action);
         const Line lines[2] = {{std::to_wstring(zone.id), 0.5F, true},
                                {words != nullptr ? Widen(words->label) : L"", 0.3F, false}};
-        DrawLines(dc, box, lines, words != nullptr ? 2 : 1);
-        return;
+        return PlanLines(dc, box, lines, words != nullptr ? 2 : 1);
     }
     const std::wstring word = Widen(LookOf(kind).label);
     if (kind == ZoneClass::Strip && box.bottom - box.top > box.right - box.left) {
-        DrawUpwards(dc, box, word);
-        return;
+        return PlanUpwards(dc, box, word);
     }
     const Line line{word, 0.3F, true};
-    DrawLines(dc, box, &line, 1);
+    return PlanLines(dc, box, &line, 1);
+}
+
+void DrawPlan(HDC dc, const LabelPlan& plan) {
+    for (size_t i = 0; i < plan.count; ++i) {
+        const Selection selected(dc, plan.fonts[i].Get());
+        const std::wstring& text = plan.texts[i];
+        if (plan.upwards) {
+            const UINT align = SetTextAlign(dc, TA_CENTER | TA_BASELINE);
+            TextOutW(dc, plan.at.x, plan.at.y, text.c_str(), static_cast<int>(text.size()));
+            SetTextAlign(dc, align);
+        } else {
+            RECT line = plan.rects[i];
+            DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &line,
+                      DT_CENTER | DT_SINGLELINE | DT_NOPREFIX | DT_NOCLIP);
+        }
+    }
 }
 
 } // namespace
@@ -249,14 +267,6 @@ Rgb PanelBitmap::At(int x, int y) const {
     return {static_cast<uint8_t>(p >> 16), static_cast<uint8_t>(p >> 8), static_cast<uint8_t>(p)};
 }
 
-void PanelBitmap::SetOpaque() {
-    GdiFlush(); // GDI may still be drawing into the bits
-    const size_t count = static_cast<size_t>(width) * static_cast<size_t>(height);
-    for (size_t i = 0; i < count; ++i) {
-        bits[i] |= 0xff000000U;
-    }
-}
-
 PadMapping::PadMapping(const PanelLayout& panelLayout, int w, int h, float dpiScale)
     : layout(panelLayout), width(w), height(h),
       border(std::max(2, std::min(Scaled(dpiScale, 5.0F), std::min(w, h) / 12))) {}
@@ -301,54 +311,119 @@ int DotRadius(int height, float dpiScale) {
     return std::max(Scaled(dpiScale, 4.0F), height / 22);
 }
 
-void RenderPanel(const PanelLayout& layout, const PanelState& state, const RenderOptions& options,
-                 PanelBitmap& target) {
-    if (!target) {
-        return;
-    }
-    HDC dc = target.Dc();
-    const PadMapping map(layout, target.Width(), target.Height(), options.dpiScale);
-    const RECT all{0, 0, target.Width(), target.Height()};
-    Fill(dc, all, FrameColour);
-    RECT pad = all;
-    InflateRect(&pad, -map.Border(), -map.Border());
-    Fill(dc, pad, PadFill);
+PanelPainter::PanelPainter(const PanelLayout& panelLayout, int w, int h,
+                           const RenderOptions& renderOptions)
+    : layout(panelLayout), map(panelLayout, w, h, renderOptions.dpiScale), options(renderOptions),
+      width(w), height(h) {}
 
-    // The strip first, then the buttons from last to first, so that where zones share points the
-    // one that takes the tap is on top.
-    const auto fillOf = [&](size_t i) {
-        const Rgb own = LookOf(ClassOf(i)).fill;
-        if (state.flashZone == i && state.flash > 0) {
-            return Flashed(own, state.flash);
-        }
-        if (i == StripIndex && state.stepFlash > 0) {
-            return Flashed(own, 0.6F * state.stepFlash);
-        }
-        return state.under == i ? Highlighted(own) : own;
-    };
-    Fill(dc, map.ZonePixels(StripIndex), fillOf(StripIndex));
-    if (state.stepFlash > 0) {
+bool PanelPainter::Fits(const PanelBitmap& target, float dpiScale) const {
+    return target.Width() == width && target.Height() == height && dpiScale == options.dpiScale;
+}
+
+Rgb PanelPainter::FillOf(size_t i, const PanelState& state) {
+    const Rgb own = LookOf(ClassOf(i)).fill;
+    if (state.flashZone == i && state.flash > 0) {
+        return Flashed(own, state.flash);
+    }
+    if (i == StripIndex && state.stepFlash > 0) {
+        return Flashed(own, 0.6F * state.stepFlash);
+    }
+    return state.under == i ? Highlighted(own) : own;
+}
+
+void PanelPainter::PaintZone(HDC dc, size_t i, const PanelState& state) {
+    Fill(dc, map.ZonePixels(i), FillOf(i, state));
+    if (i == StripIndex && state.stepFlash > 0) {
         const RECT strip = map.ZonePixels(StripIndex);
         const int row = map.Row(TurnY(layout, state.stepY));
         const int half = std::max(1, Scaled(options.dpiScale, 3.0F) / 2);
         Fill(dc, {strip.left, row - half, strip.right, row + half + 1}, StepMarkColour);
     }
-    for (size_t i = ZoneCount; i-- > ExitIndex;) {
-        Fill(dc, map.ZonePixels(i), fillOf(i));
-    }
+}
 
+void PanelPainter::PaintLabel(HDC dc, size_t i, const PanelState& state) {
+    if (!options.labels) {
+        return;
+    }
+    SetBkMode(dc, TRANSPARENT);
+    // Light words on the darker zone under the finger.
+    SetTextColor(dc, Ref(state.under == i ? HighlightLabelColour : LabelColour));
+    DrawPlan(dc, labels[i]);
+}
+
+void PanelPainter::PaintNeutral() {
+    HDC dc = neutral.Dc();
     if (options.labels) {
-        SetBkMode(dc, TRANSPARENT);
+        // Fitting the words measures fonts: once, not at each redraw.
         for (size_t i = 0; i < ZoneCount; ++i) {
-            // Light words on the darker zone under the finger.
-            SetTextColor(dc, Ref(state.under == i ? HighlightLabelColour : LabelColour));
-            DrawLabel(dc, layout, map, i, options.dpiScale);
+            labels[i] = PlanLabel(dc, layout, map, i, options.dpiScale);
+        }
+    }
+    const RECT all{0, 0, width, height};
+    Fill(dc, all, FrameColour);
+    RECT pad = all;
+    InflateRect(&pad, -map.Border(), -map.Border());
+    Fill(dc, pad, PadFill);
+    const PanelState none;
+    for (const size_t i : DrawOrder) {
+        PaintZone(dc, i, none);
+    }
+    for (size_t i = 0; i < ZoneCount; ++i) {
+        PaintLabel(dc, i, none);
+    }
+}
+
+void PanelPainter::Paint(const PanelState& state, PanelBitmap& target) {
+    if (!target || target.Width() != width || target.Height() != height) {
+        return;
+    }
+    if (!neutral) {
+        neutral = PanelBitmap(width, height);
+        if (!neutral) {
+            return;
+        }
+        PaintNeutral();
+        lastChanged = {0, 0, width, height};
+    }
+    HDC dc = target.Dc();
+    // The panel with nothing happening, then only the zones that look otherwise now: those and
+    // the zones drawn over them.
+    BitBlt(dc, 0, 0, width, height, neutral.Dc(), 0, 0, SRCCOPY);
+    const PanelState none;
+    std::array<bool, ZoneCount> repaint{};
+    std::array<RECT, ZoneCount> pixels{};
+    for (size_t i = 0; i < ZoneCount; ++i) {
+        pixels[i] = map.ZonePixels(i);
+    }
+    for (size_t at = 0; at < ZoneCount; ++at) {
+        const size_t i = DrawOrder[at];
+        bool again = !(FillOf(i, state) == FillOf(i, none)) || state.under == i ||
+                     (i == StripIndex && state.stepFlash > 0);
+        for (size_t before = 0; before < at && !again; ++before) {
+            RECT shared{};
+            again = repaint[DrawOrder[before]] &&
+                    IntersectRect(&shared, &pixels[DrawOrder[before]], &pixels[i]) != FALSE;
+        }
+        repaint[i] = again;
+        if (again) {
+            PaintZone(dc, i, state);
+        }
+    }
+    RECT changed{};
+    for (size_t i = 0; i < ZoneCount; ++i) {
+        if (repaint[i]) {
+            PaintLabel(dc, i, state);
+            UnionRect(&changed, &changed, &pixels[i]);
         }
     }
 
     if (state.touching) {
         const POINT at = map.Finger(state.x, state.y);
-        const int r = DotRadius(target.Height(), options.dpiScale);
+        const int r = DotRadius(height, options.dpiScale);
+        // With the ring's pen, which reaches a little past the radius.
+        const int reach = r + Scaled(options.dpiScale, 2.0F);
+        const RECT dot{at.x - reach, at.y - reach, at.x + reach + 1, at.y + reach + 1};
+        UnionRect(&changed, &changed, &dot);
         const GdiObject<HBRUSH> brush(CreateSolidBrush(Ref(DotColour)));
         const GdiObject<HPEN> pen(
             CreatePen(PS_SOLID, Scaled(options.dpiScale, 2.0F), Ref(DotRing)));
@@ -358,7 +433,18 @@ void RenderPanel(const PanelLayout& layout, const PanelState& state, const Rende
             Ellipse(dc, at.x - r, at.y - r, at.x + r + 1, at.y + r + 1);
         }
     }
-    target.SetOpaque();
+    GdiFlush(); // the bits are read next, by the window or a test
+    // What differs from the previous paint: what differed from the neutral panel then, and now.
+    UnionRect(&sincePrevious, &changed, &lastChanged);
+    const RECT all{0, 0, width, height};
+    IntersectRect(&sincePrevious, &sincePrevious, &all);
+    lastChanged = changed;
+}
+
+void RenderPanel(const PanelLayout& layout, const PanelState& state, const RenderOptions& options,
+                 PanelBitmap& target) {
+    PanelPainter painter(layout, target.Width(), target.Height(), options);
+    painter.Paint(state, target);
 }
 
 } // namespace overlay

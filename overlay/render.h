@@ -6,7 +6,9 @@
 
 #include <windows.h>
 
+#include <array>
 #include <cstdint>
+#include <string>
 
 #include "gdi_holders.h"
 #include "panel.h"
@@ -45,7 +47,6 @@ public:
     // 0xAARRGGBB per pixel, rows top to bottom.
     const uint32_t* Bits() const { return bits; }
     Rgb At(int x, int y) const;
-    void SetOpaque();
 
 private:
     void Release();
@@ -81,15 +82,60 @@ private:
     int border;
 };
 
+// The dot's radius in pixels on a bitmap `height` pixels high.
+int DotRadius(int height, float dpiScale);
+
 struct RenderOptions {
     float dpiScale = 1.0F;
     bool labels = true;
 };
 
-// The dot's radius in pixels on a bitmap `height` pixels high.
-int DotRadius(int height, float dpiScale);
+// A zone's words as fitted to it: the fonts and where each line goes.
+struct LabelPlan {
+    GdiObject<HFONT> fonts[2];
+    std::wstring texts[2];
+    RECT rects[2]{};
+    size_t count = 0;
+    bool upwards = false; // one word turned to read from the bottom up, its baseline through `at`
+    POINT at{};
+};
 
-// Draws the whole panel over the bitmap; the pixels end opaque.
+// Draws the panel of one layout at one size and scale, again and again: the words are fitted to
+// their zones once, at the first Paint. One thread at a time.
+class PanelPainter {
+public:
+    PanelPainter(const PanelLayout& layout, int width, int height, const RenderOptions& options);
+    // Paints for a bitmap of this size at this scale.
+    bool Fits(const PanelBitmap& target, float dpiScale) const;
+    // Draws the whole panel over `target`, which must be of the painter's size.
+    void Paint(const PanelState& state, PanelBitmap& target);
+    // The pixels that may differ from the previous Paint (all of them after the first).
+    RECT Changed() const { return sincePrevious; }
+
+private:
+    // The strip first, then the buttons from last to first, so that where zones share points the
+    // one that takes the tap is on top.
+    static constexpr std::array<size_t, ZoneCount> DrawOrder = {StripIndex, 10, 9, 8, 7,        6,
+                                                                5,          4,  3, 2, ExitIndex};
+
+    static Rgb FillOf(size_t zone, const PanelState& state);
+    void PaintZone(HDC dc, size_t zone, const PanelState& state);
+    void PaintLabel(HDC dc, size_t zone, const PanelState& state);
+    // The panel with no finger and no flash, and the words' fitting.
+    void PaintNeutral();
+
+    PanelLayout layout;
+    PadMapping map;
+    RenderOptions options;
+    int width;
+    int height;
+    PanelBitmap neutral;
+    std::array<LabelPlan, ZoneCount> labels;
+    RECT lastChanged{};
+    RECT sincePrevious{};
+};
+
+// Draws the whole panel over the bitmap once.
 void RenderPanel(const PanelLayout& layout, const PanelState& state, const RenderOptions& options,
                  PanelBitmap& target);
 

@@ -12,7 +12,7 @@ case "$build" in /*) ;; *) build=$root/$build ;; esac
 if [ ! -f "$build/CMakeCache.txt" ]; then
     cmake --preset default -B "$build" > /dev/null
 fi
-benches="bench_packets bench_tap_to_key bench_start bench_idle_cpu bench_memory bench_ptp_translate"
+benches="bench_packets bench_tap_to_key bench_start bench_idle_cpu bench_memory bench_ptp_translate bench_overlay"
 cmake --build "$build" --target tapdeck velsim bench_empty bench_empty_com $benches
 
 export WINEPREFIX=$build/wineprefix
