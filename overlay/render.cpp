@@ -386,9 +386,13 @@ void PanelPainter::Paint(const PanelState& state, PanelBitmap& target) {
         lastChanged = {0, 0, width, height};
     }
     HDC dc = target.Dc();
-    // The panel with nothing happening, then only the zones that look otherwise now: those and
-    // the zones drawn over them.
-    BitBlt(dc, 0, 0, width, height, neutral.Dc(), 0, 0, SRCCOPY);
+    // The panel with nothing happening (on the bitmap painted last time, only where it looked
+    // otherwise), then only the zones that look otherwise now: those and the zones drawn over
+    // them.
+    const RECT restore = &target == lastTarget ? lastChanged : RECT{0, 0, width, height};
+    BitBlt(dc, restore.left, restore.top, restore.right - restore.left,
+           restore.bottom - restore.top, neutral.Dc(), restore.left, restore.top, SRCCOPY);
+    lastTarget = &target;
     const PanelState none;
     std::array<bool, ZoneCount> repaint{};
     std::array<RECT, ZoneCount> pixels{};

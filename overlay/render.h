@@ -107,7 +107,8 @@ public:
     PanelPainter(const PanelLayout& layout, int width, int height, const RenderOptions& options);
     // Paints for a bitmap of this size at this scale.
     bool Fits(const PanelBitmap& target, float dpiScale) const;
-    // Draws the whole panel over `target`, which must be of the painter's size.
+    // Draws the whole panel over `target`, which must be of the painter's size. Painted again,
+    // the same bitmap must hold what this painter drew last (only what changed is redrawn).
     void Paint(const PanelState& state, PanelBitmap& target);
     // The pixels that may differ from the previous Paint (all of them after the first).
     RECT Changed() const { return sincePrevious; }
@@ -133,6 +134,8 @@ private:
     std::array<LabelPlan, ZoneCount> labels;
     RECT lastChanged{};
     RECT sincePrevious{};
+    // The bitmap of the last Paint, which still holds it (only compared, never used).
+    const PanelBitmap* lastTarget = nullptr;
 };
 
 // Draws the whole panel over the bitmap once.

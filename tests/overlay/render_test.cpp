@@ -365,3 +365,78 @@ TEST(OverlayRender, LabelsAreInsideTheirZones) {
 
 } // namespace
 } // namespace overlay
+
+namespace overlay {
+namespace {
+
+// ---- Painting again on the same bitmap redraws only what changed: after any state, the next
+// one looks exactly as a fresh drawing of it.
+
+struct RepaintCase {
+    const char* name;
+    // Packets fed one group at a time; the panel is painted after each group.
+    std::vector<std::vector<PacketView>> groups;
+};
+
+RepaintCase MovesAcrossZones() {
+    RepaintCase c{"a finger from zone to zone, then lifted", {}};
+    const PanelLayout layout = LayoutFor(LibraryPad);
+    for (const size_t zone :
+         {FirstGridIndex, FirstGridIndex + 1, StripIndex, ExitIndex, FirstGridIndex + 8}) {
+        const POINT at = DeviceCentre(layout, zone);
+        c.groups.push_back({{Finger, at.x, at.y, 0}});
+    }
+    c.groups.push_back({{0, 0, 0, 0}});
+    return c;
+}
+
+RepaintCase TapThenMove() {
+    const PanelLayout layout = LayoutFor(LibraryPad);
+    const POINT three = DeviceCentre(layout, FirstGridIndex + 2);
+    const POINT seven = DeviceCentre(layout, FirstGridIndex + 6);
+    return {"a tap, then a finger elsewhere", {Tap(three), {{Finger, seven.x, seven.y, 0}}}};
+}
+
+RepaintCase StepThenLift() {
+    const PanelLayout layout = LayoutFor(LibraryPad);
+    const POINT strip = DeviceCentre(layout, StripIndex);
+    return {"a volume step, then lifted",
+            {{{Finger, strip.x, strip.y, 0}, {Finger, strip.x, strip.y, 30}},
+             {{0, strip.x, strip.y, 0}},
+             {{Finger, strip.x - 100, strip.y - 400, 0}}}};
+}
+
+TEST(OverlayRender, PaintingAgainLooksAsAFreshDrawing) {
+    const RepaintCase cases[] = {MovesAcrossZones(), TapThenMove(), StepThenLift()};
+    for (const Canvas& canvas : Canvases) {
+        if (!EqualRect(&canvas.pad, &LibraryPad)) {
+            continue;
+        }
+        for (const RepaintCase& c : cases) {
+            SCOPED_TRACE(Name(canvas) + ", " + c.name);
+            const PanelLayout layout = LayoutFor(canvas.pad);
+            PanelTracker tracker(layout);
+            PanelPainter painter(layout, canvas.width, canvas.height, {canvas.dpiScale, true});
+            PanelBitmap again(canvas.width, canvas.height);
+            DWORD now = 1000;
+            for (size_t g = 0; g < c.groups.size(); ++g) {
+                Feed(tracker, c.groups[g], now);
+                now += 100; // flashes half faded
+                const PanelState state = tracker.StateAt(now);
+                painter.Paint(state, again);
+                PanelBitmap fresh(canvas.width, canvas.height);
+                RenderPanel(layout, state, {canvas.dpiScale, true}, fresh);
+                int differing = 0;
+                for (int y = 0; y < canvas.height; ++y) {
+                    for (int x = 0; x < canvas.width; ++x) {
+                        differing += again.At(x, y) == fresh.At(x, y) ? 0 : 1;
+                    }
+                }
+                EXPECT_EQ(differing, 0) << "after group " << g;
+            }
+        }
+    }
+}
+
+} // namespace
+} // namespace overlay
