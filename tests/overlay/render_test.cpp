@@ -381,6 +381,10 @@ struct RepaintCase {
 RepaintCase MovesAcrossZones() {
     RepaintCase c{"a finger from zone to zone, then lifted", {}};
     const PanelLayout layout = LayoutFor(LibraryPad);
+    // First between buttons 1 and 2, on no zone.
+    const RECT one = layout.zones[FirstGridIndex].rect;
+    c.groups.push_back(
+        {{Finger, one.right + GridGap / 2, TurnY(layout, (one.top + one.bottom) / 2), 0}});
     for (const size_t zone :
          {FirstGridIndex, FirstGridIndex + 1, StripIndex, ExitIndex, FirstGridIndex + 8}) {
         const POINT at = DeviceCentre(layout, zone);
