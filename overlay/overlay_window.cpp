@@ -31,8 +31,11 @@ void BecomeDpiAware() {
     if (set == nullptr) {
         return;
     }
-    // DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2 and _PER_MONITOR_AWARE.
+    // DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2 and _PER_MONITOR_AWARE: handles that are
+    // small negative numbers.
+    // NOLINTNEXTLINE(performance-no-int-to-ptr): the system defines these handles as integers
     if (set(reinterpret_cast<HANDLE>(static_cast<INT_PTR>(-4))) == nullptr) {
+        // NOLINTNEXTLINE(performance-no-int-to-ptr): as above
         set(reinterpret_cast<HANDLE>(static_cast<INT_PTR>(-3)));
     }
 }
@@ -223,9 +226,11 @@ void Overlay::Run() {
 
 LRESULT CALLBACK Overlay::WndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_NCCREATE) {
+        // NOLINTNEXTLINE(performance-no-int-to-ptr): WM_NCCREATE's lParam is the creation record
         const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lParam);
         SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
     }
+    // NOLINTNEXTLINE(performance-no-int-to-ptr): the Overlay stored at WM_NCCREATE
     auto* self = reinterpret_cast<Overlay*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
     if (self == nullptr) {
         return DefWindowProcW(hwnd, message, wParam, lParam);

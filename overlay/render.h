@@ -92,9 +92,9 @@ struct RenderOptions {
 
 // A zone's words as fitted to it: the fonts and where each line goes.
 struct LabelPlan {
-    GdiObject<HFONT> fonts[2];
-    std::wstring texts[2];
-    RECT rects[2]{};
+    std::array<GdiObject<HFONT>, 2> fonts;
+    std::array<std::wstring, 2> texts;
+    std::array<RECT, 2> rects{};
     size_t count = 0;
     bool upwards = false; // one word turned to read from the bottom up, its baseline through `at`
     POINT at{};
