@@ -267,6 +267,18 @@ Rgb PanelBitmap::At(int x, int y) const {
     return {static_cast<uint8_t>(p >> 16), static_cast<uint8_t>(p >> 8), static_cast<uint8_t>(p)};
 }
 
+void PanelBitmap::SetOpaque(const RECT& area) {
+    const int left = std::max(0, static_cast<int>(area.left));
+    const int right = std::min(width, static_cast<int>(area.right));
+    for (int y = std::max(0, static_cast<int>(area.top));
+         y < std::min(height, static_cast<int>(area.bottom)); ++y) {
+        uint32_t* row = bits + static_cast<size_t>(y) * static_cast<size_t>(width);
+        for (int x = left; x < right; ++x) {
+            row[x] |= 0xff000000U;
+        }
+    }
+}
+
 PadMapping::PadMapping(const PanelLayout& panelLayout, int w, int h, float dpiScale)
     : layout(panelLayout), width(w), height(h),
       border(std::max(2, std::min(Scaled(dpiScale, 5.0F), std::min(w, h) / 12))) {}
@@ -383,6 +395,8 @@ void PanelPainter::Paint(const PanelState& state, PanelBitmap& target) {
             return;
         }
         PaintNeutral();
+        GdiFlush();
+        neutral.SetOpaque({0, 0, width, height});
         lastChanged = {0, 0, width, height};
     }
     HDC dc = target.Dc();
@@ -443,6 +457,7 @@ void PanelPainter::Paint(const PanelState& state, PanelBitmap& target) {
     const RECT all{0, 0, width, height};
     IntersectRect(&sincePrevious, &sincePrevious, &all);
     lastChanged = changed;
+    target.SetOpaque(sincePrevious);
 }
 
 void RenderPanel(const PanelLayout& layout, const PanelState& state, const RenderOptions& options,

@@ -47,6 +47,9 @@ public:
     // 0xAARRGGBB per pixel, rows top to bottom.
     const uint32_t* Bits() const { return bits; }
     Rgb At(int x, int y) const;
+    // Sets the alpha byte of the pixels in `area` to 255: GDI leaves it 0, and Wine's X11
+    // driver blends it into the window's pixels.
+    void SetOpaque(const RECT& area);
 
 private:
     void Release();
