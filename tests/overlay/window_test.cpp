@@ -138,6 +138,33 @@ TEST(OverlayWindow, SitsInTheWorkAreasBottomRightCornerAtItsShareOfTheHeight) {
     EXPECT_GE(r.top, work.top);
 }
 
+// The work area shrinks (a taller taskbar, say): the panel moves to stay in its corner. Windows
+// tells every top-level window with WM_SETTINGCHANGE (SPI_SETWORKAREA); Wine 8's broadcast from
+// SystemParametersInfo did not reach the panel here, so the test sends it as the system would.
+TEST(OverlayWindow, MovesWhenTheWorkAreaChanges) {
+    RECT work{};
+    ASSERT_TRUE(SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0));
+    ShownPanel panel;
+    ASSERT_TRUE(WaitFor([&] { return panel.Visible(); }));
+    RECT smaller = work;
+    smaller.bottom -= 120;
+    smaller.right -= 80;
+    ASSERT_TRUE(SystemParametersInfoW(SPI_SETWORKAREA, 0, &smaller, 0));
+    DWORD_PTR result = 0;
+    SendMessageTimeoutW(panel.window, WM_SETTINGCHANGE, SPI_SETWORKAREA, 0, SMTO_ABORTIFHUNG,
+                        PatienceMs, &result);
+    RECT r{};
+    const bool moved = WaitFor([&] {
+        GetWindowRect(panel.window, &r);
+        return r.bottom <= smaller.bottom && r.right <= smaller.right;
+    });
+    SystemParametersInfoW(SPI_SETWORKAREA, 0, &work, 0);
+    EXPECT_TRUE(moved) << "at " << r.left << "," << r.top << " " << r.right << "," << r.bottom;
+    EXPECT_GE(r.bottom, smaller.bottom - 40);
+    EXPECT_GE(r.right, smaller.right - 40);
+    EXPECT_NEAR(r.bottom - r.top, (smaller.bottom - smaller.top) * 28 / 100, 1);
+}
+
 TEST(OverlayWindow, HideAndShowAgain) {
     ShownPanel panel;
     ASSERT_TRUE(WaitFor([&] { return panel.Visible(); }));
