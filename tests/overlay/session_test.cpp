@@ -1,7 +1,7 @@
 // A whole session of the real tapdeck.exe under Wine on the simulated touchpad with
 // VELSIM_OVERLAY=1, watched from outside the process: the panel appears when the mode starts,
-// follows the finger, flashes the tapped button, and is gone when the exit button ends the
-// session; without the variable the simulated pad shows no panel.
+// follows the finger, flashes the tapped button, and is gone when the exit button, a log-off or
+// a suspend ends the session; without the variable the simulated pad shows no panel.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -118,6 +118,50 @@ TEST(OverlaySession, ThePanelFollowsTheSessionAndGoesWithIt) {
     EXPECT_EQ(tapdeck.ExitCode(), 0U);
     EXPECT_EQ(PanelOf(tapdeck.Pid()), nullptr);
     EXPECT_EQ(LedWrites(tapdeck.Journal()), (std::vector<LONG>{200, 208}));
+}
+
+// Sessions that end from outside, as the system ends them, while a finger rests on the pad.
+struct Ending {
+    const char* name;
+    UINT message;
+    WPARAM wParam;
+};
+
+constexpr Ending Endings[] = {
+    {"log-off", WM_ENDSESSION, TRUE},
+    {"suspend", WM_POWERBROADCAST, PBT_APMSUSPEND},
+};
+
+TEST(OverlaySession, ThePanelIsGoneWhenTheSystemEndsTheSession) {
+    const ScopedOverlayVariable on(L"1");
+    const PadPoint four = GridButton(4);
+    ScenarioText text;
+    for (int i = 0; i < 200; ++i) {
+        text.Packet("a=0x2000 x=" + std::to_string(four.x) + " y=" + std::to_string(four.y) +
+                    " pause=50");
+    }
+    for (const Ending& ending : Endings) {
+        SCOPED_TRACE(ending.name);
+        const RunFiles files(text);
+        Tapdeck tapdeck(files.scenario.Path(), files.journal.Path());
+        ASSERT_TRUE(tapdeck.Started());
+        ASSERT_TRUE(WaitUntil(
+            [&] {
+                HWND panel = PanelOf(tapdeck.Pid());
+                DWORD_PTR answer = 0;
+                return panel != nullptr &&
+                       SendMessageTimeoutW(panel, overlay::QueryMessage, 0, 0, SMTO_ABORTIFHUNG,
+                                           1000, &answer) != 0 &&
+                       overlay::UnpackDrawn(static_cast<uint32_t>(answer)).touching;
+            },
+            10'000))
+            << "no panel with the finger on it";
+        ASSERT_TRUE(SendTo(FindPadWindow(), ending.message, ending.wParam, 0));
+        ASSERT_TRUE(tapdeck.Wait(10'000));
+        EXPECT_EQ(tapdeck.ExitCode(), 0U);
+        EXPECT_EQ(PanelOf(tapdeck.Pid()), nullptr);
+        EXPECT_EQ(LedWrites(tapdeck.Journal()), (std::vector<LONG>{200, 208}));
+    }
 }
 
 TEST(OverlaySession, TheSimulatedPadShowsNoPanelUnlessAskedTo) {
