@@ -326,16 +326,14 @@ void Overlay::Refresh() {
         ReleaseSRWLockExclusive(&lock);
         return;
     }
-    {
-        drawnGeneration = generation;
-        drawnState = state;
-        lastDrawAt = now;
-        drawnSummary.store(PackDrawn(layout, state));
-        if (!shown) {
-            ShowWindow(hwnd, SW_SHOWNOACTIVATE);
-            SetWindowPos(hwnd, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-            shown = true;
-        }
+    drawnGeneration = generation;
+    drawnState = state;
+    lastDrawAt = now;
+    drawnSummary.store(PackDrawn(layout, state));
+    if (!shown) {
+        ShowWindow(hwnd, SW_SHOWNOACTIVATE);
+        SetWindowPos(hwnd, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+        shown = true;
     }
     // Looks again at the next tick: more moves, a fading flash, or nothing (and then stops).
     startTimer();
