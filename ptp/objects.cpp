@@ -168,9 +168,6 @@ private:
     ptp::PadGeometry geometry;
     ptp::Translator translator;
     std::unique_ptr<FrameSource> source;
-    // The device's on-screen panel, shared: the run may finish its last call after the device
-    // is gone.
-    std::shared_ptr<overlay::DevicePanel> panel;
     std::optional<SessionRecorder> recorder;
     ptp::PacketBatch batch;
     // Tick count of the last frame with a contact or the button, 0 for none: written by this
@@ -182,6 +179,9 @@ private:
     // The first down contact of the previous frame, to tell a finger that moves.
     bool hadContact = false;
     ptp::Contact previousContact;
+    // The device's on-screen panel, shared: the run may finish its last call after the device
+    // is gone.
+    std::shared_ptr<overlay::DevicePanel> panel;
 };
 
 class DeviceObject final : public PtpObjectBase<PointingDevice>, public PacketDevice<ptp::Packet> {
@@ -212,8 +212,8 @@ public:
         *value = DeviceProperty(id);
         return S_OK;
     }
-    // Any property is kept and reads back until the device is released; the pad has no mode
-    // LED, so PropModeLed is only kept.
+    // Any property is kept and reads back until the device is released. The pad has no mode
+    // LED: PropModeLed shows and hides the panel on the screen.
     LONG STDMETHODCALLTYPE WriteProperty(LONG id, LONG value) override {
         const LONG status = written.Write(id, value);
         if (id == PropModeLed) {
