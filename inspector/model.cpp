@@ -422,24 +422,8 @@ LayoutModel Inspect(const PadBounds& bounds) {
 
 namespace {
 
-// Words for each zone kind, in the order of ZoneKind: name, key, what it does.
-struct KindWords {
-    const char* name;
-    const char* key;
-    const char* does;
-};
-constexpr KindWords Words[] = {
-    {"volume strip", "strip", "steps the volume"},
-    {"exit button", "exit", "ends Tapdeck"},
-    {"button ", "button", nullptr}, // a grid button: with its id, its action's words
-};
-
-constexpr const char* GridActions[9] = {"browser home",   "Win+F search",     "mail",
-                                        "stop",           "player show/hide", "mute",
-                                        "previous track", "play or pause",    "next track"};
-
-const KindWords& WordsOf(const InspectedZone& zone) {
-    return Words[static_cast<int>(zone.kind)];
+const ZoneClassLook& WordsOf(const InspectedZone& zone) {
+    return LookOf(static_cast<ZoneClass>(zone.kind));
 }
 
 } // namespace
@@ -458,8 +442,8 @@ std::string ZoneDoes(const InspectedZone& zone) {
     if (zone.kind != ZoneKind::Grid) {
         return WordsOf(zone).does;
     }
-    const LONG action = zone.zone.action;
-    return action >= BrowserHome && action <= NextTrack ? GridActions[action - 1] : "nothing";
+    const ActionWords* words = WordsOfAction(zone.zone.action);
+    return words != nullptr ? words->does : "nothing";
 }
 
 std::string ZoneRef(const InspectedZone& zone) {

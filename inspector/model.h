@@ -19,6 +19,7 @@
 #include "layout/geometry.h"
 #include "layout/pad_bounds.h"
 #include "layout/zone.h"
+#include "layout/zone_words.h"
 
 namespace inspector {
 
@@ -40,7 +41,11 @@ std::vector<Area> Subtract(const std::vector<Area>& from, const Area& cut);
 // The smallest area that holds them all; `areas` must not be empty.
 Area BoundingArea(const std::vector<Area>& areas);
 
+// In the order of ZoneClass, whose table holds each kind's words and colour.
 enum class ZoneKind { Strip, Exit, Grid };
+static_assert(static_cast<int>(ZoneKind::Strip) == static_cast<int>(ZoneClass::Strip) &&
+              static_cast<int>(ZoneKind::Exit) == static_cast<int>(ZoneClass::Exit) &&
+              static_cast<int>(ZoneKind::Grid) == static_cast<int>(ZoneClass::Grid));
 
 struct InspectedZone {
     ZoneKind kind;

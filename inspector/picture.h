@@ -12,10 +12,14 @@
 
 namespace inspector {
 
-// Fill colours, which the picture's test looks for at the zones' centres.
-inline constexpr char GridColour[] = "#9ecae1";
-inline constexpr char ExitColour[] = "#fdae6b";
-inline constexpr char StripColour[] = "#a1d99b";
+// Fill colours, which the picture's test looks for at the zones' centres: the zones' own, from
+// the table the on-screen panel draws with too.
+inline constexpr auto GridHex = LookOf(ZoneClass::Grid).fill.Hex();
+inline constexpr auto ExitHex = LookOf(ZoneClass::Exit).fill.Hex();
+inline constexpr auto StripHex = LookOf(ZoneClass::Strip).fill.Hex();
+inline constexpr const char* GridColour = GridHex.data();
+inline constexpr const char* ExitColour = ExitHex.data();
+inline constexpr const char* StripColour = StripHex.data();
 // Where the strip and a button share points (a tap goes to the button, a slide steps the
 // volume), and where two buttons do, in a darker shade of the button that takes the tap.
 inline constexpr char OverlapColour[] = "#bc80bd";

@@ -20,6 +20,7 @@
 
 #include "com_object.h"
 #include "com_server.h"
+#include "device_panel.h"
 #include "hid_pad.h"
 #include "mouse_hook.h"
 #include "packet_delivery.h"
@@ -135,9 +136,10 @@ private:
 // frames, the translator, the mouse hook of the claim, and the recording.
 class PadRun final : public DeliveryRun<ptp::Packet>, public FrameReceiver {
 public:
-    PadRun(const ptp::PadGeometry& pad, std::unique_ptr<FrameSource> frames)
+    PadRun(const ptp::PadGeometry& pad, std::unique_ptr<FrameSource> frames,
+           std::shared_ptr<overlay::DevicePanel> panelLink)
         : DeliveryRun(/*launcherWaits=*/true), geometry(pad), translator(pad),
-          source(std::move(frames)) {}
+          source(std::move(frames)), panel(std::move(panelLink)) {}
 
     void OnFrame(const ptp::Frame& frame) override {
         lastFrameUs = frame.timeUs;
@@ -203,6 +205,9 @@ private:
     // The first down contact of the previous frame, to tell a finger that moves.
     bool hadContact = false;
     ptp::Contact previousContact;
+    // The device's on-screen panel, shared: the run may finish its last call after the device
+    // is gone.
+    std::shared_ptr<overlay::DevicePanel> panel;
 };
 
 class DeviceObject final : public PtpObjectBase<PointingDevice>, public PacketDevice<ptp::Packet> {
@@ -210,7 +215,10 @@ public:
     DeviceObject() : PacketDevice(deliveries) {}
     DeviceObject(const DeviceObject&) = delete;
     DeviceObject& operator=(const DeviceObject&) = delete;
-    ~DeviceObject() override { EndDelivery(); }
+    ~DeviceObject() override {
+        EndDelivery();
+        ClosePanel();
+    }
 
     bool Answers(REFIID iid) const override {
         return IsEqualIID(iid, IID_PointingDevice) || IsEqualIID(iid, IID_VelPtpDeviceImpl);
@@ -230,10 +238,20 @@ public:
         *value = DeviceProperty(id);
         return S_OK;
     }
-    // Any property is kept and reads back until the device is released; the pad has no mode
-    // LED, so PropModeLed is only kept.
+    // Any property is kept and reads back until the device is released. The pad has no mode
+    // LED: PropModeLed shows and hides the panel on the screen.
     LONG STDMETHODCALLTYPE WriteProperty(LONG id, LONG value) override {
-        return written.Write(id, value);
+        const LONG status = written.Write(id, value);
+        if (id == PropModeLed) {
+            // The screen is the pad's mode light.
+            AcquireSRWLockShared(&attachLock);
+            const std::shared_ptr<overlay::DevicePanel> link = panel;
+            ReleaseSRWLockShared(&attachLock);
+            if (link) {
+                link->ModeLed(value);
+            }
+        }
+        return status;
     }
     LONG STDMETHODCALLTYPE ReservedA() override { return NotImplemented; }
     LONG STDMETHODCALLTYPE FillPacket(DevicePacket* packet) override {
@@ -247,6 +265,7 @@ public:
         if (!attached) {
             return NotAttached;
         }
+        OpenPanel();
         SetClaimed(true);
         // Returns once raw input and the hook are set up, or with why they could not be.
         const HRESULT started = StartDelivery();
@@ -258,6 +277,7 @@ public:
     // Only tells the run to stop: the sink may be blocked on the thread that calls this.
     LONG STDMETHODCALLTYPE Unclaim() override {
         SetClaimed(false);
+        ClosePanel();
         return S_OK;
     }
     LONG STDMETHODCALLTYPE ReservedC() override { return NotImplemented; }
@@ -305,6 +325,31 @@ private:
         return value;
     }
 
+    // At each claim: the panel's link, made once, reads the settings again.
+    void OpenPanel() {
+        AcquireSRWLockExclusive(&attachLock);
+        if (!panel) {
+            try {
+                panel = std::make_shared<overlay::DevicePanel>();
+            } catch (const std::bad_alloc&) {
+                panel.reset(); // no panel; the device works on
+            }
+        }
+        const std::shared_ptr<overlay::DevicePanel> link = panel;
+        ReleaseSRWLockExclusive(&attachLock);
+        if (link) {
+            link->Claimed({ptp::DeviceXLo, ptp::DeviceYLo, ptp::DeviceXHi, ptp::DeviceYHi});
+        }
+    }
+    void ClosePanel() {
+        AcquireSRWLockShared(&attachLock);
+        const std::shared_ptr<overlay::DevicePanel> link = panel;
+        ReleaseSRWLockShared(&attachLock);
+        if (link) {
+            link->Close();
+        }
+    }
+
     LONG SetSink(PacketSink* newSink) {
         // A running delivery goes on with the new sink; a claimed device starts one.
         return KeepSink(newSink) ? StartDelivery() : S_OK;
@@ -319,10 +364,11 @@ private:
         AcquireSRWLockShared(&attachLock);
         const ptp::PadGeometry pad = geometry;
         const FrameSourceMaker maker = makeSource;
+        const std::shared_ptr<overlay::DevicePanel> link = panel;
         ReleaseSRWLockShared(&attachLock);
         try {
             std::unique_ptr<FrameSource> frames = maker ? maker() : nullptr;
-            return frames ? new PadRun(pad, std::move(frames)) : nullptr;
+            return frames ? new PadRun(pad, std::move(frames), link) : nullptr;
         } catch (const std::bad_alloc&) {
             return nullptr;
         }
@@ -332,6 +378,8 @@ private:
     SRWLOCK attachLock = SRWLOCK_INIT;
     ptp::PadGeometry geometry;
     FrameSourceMaker makeSource;
+    // Made at the first claim; the runs share it.
+    std::shared_ptr<overlay::DevicePanel> panel;
     WrittenProperties written;
 };
 
@@ -470,6 +518,9 @@ void PadRun::DeliverBatch() {
         const long long at = ClockMicros();
         if (!Deliver(packet)) {
             return;
+        }
+        if (panel) {
+            panel->Packet({packet.flagsA, packet.x, packet.y, packet.motion});
         }
         if (recorder) {
             recorder->Write(packet, at);

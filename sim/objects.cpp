@@ -7,10 +7,12 @@
 
 #include <algorithm>
 #include <iterator>
+#include <memory>
 #include <new>
 #include <utility>
 
 #include "com_object.h"
+#include "device_panel.h"
 #include "packet_delivery.h"
 
 namespace {
@@ -184,8 +186,9 @@ private:
 // One run of the packet list on a thread of its own.
 class SimRun final : public DeliveryRun<SimDelivered> {
 public:
-    explicit SimRun(std::shared_ptr<const Session> s)
-        : DeliveryRun(/*launcherWaits=*/false), session(std::move(s)) {}
+    SimRun(std::shared_ptr<const Session> s, std::shared_ptr<overlay::DevicePanel> panelLink)
+        : DeliveryRun(/*launcherWaits=*/false), session(std::move(s)), panel(std::move(panelLink)) {
+    }
 
 private:
     void Body() override;
@@ -193,6 +196,9 @@ private:
     bool WaitUntil(long long due);
 
     std::shared_ptr<const Session> session;
+    // The device's on-screen panel, shared: the run may finish its last call after the device
+    // is gone. Null unless VELSIM_OVERLAY asked for it.
+    std::shared_ptr<overlay::DevicePanel> panel;
 };
 
 class DeviceObject final : public SimObjectBase<PointingDevice, SimObject::PointingDevice>,
@@ -202,7 +208,10 @@ public:
         : SimObjectBase(std::move(s)), PacketDevice(deliveries) {}
     DeviceObject(const DeviceObject&) = delete;
     DeviceObject& operator=(const DeviceObject&) = delete;
-    ~DeviceObject() override { EndDelivery(); }
+    ~DeviceObject() override {
+        EndDelivery();
+        ClosePanel();
+    }
 
     LONG STDMETHODCALLTYPE ReadProperty(LONG id, LONG* value) override {
         if (value == nullptr) {
@@ -220,6 +229,14 @@ public:
     }
     LONG STDMETHODCALLTYPE WriteProperty(LONG id, LONG value) override {
         const LONG status = written.Write(id, value);
+        if (id == PropModeLed) {
+            AcquireSRWLockShared(&panelLock);
+            const std::shared_ptr<overlay::DevicePanel> link = panel;
+            ReleaseSRWLockShared(&panelLock);
+            if (link) {
+                link->ModeLed(value);
+            }
+        }
         if (session->Journaling()) {
             JournalLine(*session, "WriteProperty")
                 .Hex("id", id)
@@ -238,6 +255,7 @@ public:
     LONG STDMETHODCALLTYPE Claim(LONG mode) override {
         LONG status = Script().status[static_cast<int>(SimOp::Claim)];
         if (status == 0) {
+            OpenPanel();
             SetClaimed(true);
         }
         if (session->Journaling()) {
@@ -252,6 +270,7 @@ public:
     LONG STDMETHODCALLTYPE Unclaim() override {
         // Only signals: the sink may be blocked on the thread calling Unclaim.
         SetClaimed(false);
+        ClosePanel();
         if (session->Journaling()) {
             JournalLine(*session, "Unclaim").Num("status", 0).Write();
         }
@@ -292,6 +311,39 @@ private:
         return value;
     }
 
+    // The simulated pad stands for one with the panel printed on it: a panel on the screen only
+    // when VELSIM_OVERLAY is 1, read at each claim.
+    void OpenPanel() {
+        wchar_t wanted[4] = {};
+        const DWORD got = GetEnvironmentVariableW(L"VELSIM_OVERLAY", wanted, 4);
+        if (got != 1 || wanted[0] != L'1') {
+            ClosePanel();
+            return;
+        }
+        AcquireSRWLockExclusive(&panelLock);
+        if (!panel) {
+            try {
+                panel = std::make_shared<overlay::DevicePanel>();
+            } catch (const std::bad_alloc&) {
+                panel.reset(); // no panel; the device works on
+            }
+        }
+        const std::shared_ptr<overlay::DevicePanel> link = panel;
+        ReleaseSRWLockExclusive(&panelLock);
+        if (link) {
+            const LONG* e = Script().edges;
+            link->Claimed({e[0], e[1], e[2], e[3]});
+        }
+    }
+    void ClosePanel() {
+        AcquireSRWLockShared(&panelLock);
+        const std::shared_ptr<overlay::DevicePanel> link = panel;
+        ReleaseSRWLockShared(&panelLock);
+        if (link) {
+            link->Close();
+        }
+    }
+
     LONG SetSink(PacketSink* newSink) {
         LONG status = Script().status[static_cast<int>(SimOp::SetPacketSink)];
         bool start = false;
@@ -321,9 +373,17 @@ private:
         return 0;
     }
 
-    DeliveryRun<SimDelivered>* MakeRun() override { return new (std::nothrow) SimRun(session); }
+    DeliveryRun<SimDelivered>* MakeRun() override {
+        AcquireSRWLockShared(&panelLock);
+        std::shared_ptr<overlay::DevicePanel> link = panel;
+        ReleaseSRWLockShared(&panelLock);
+        return new (std::nothrow) SimRun(session, std::move(link));
+    }
 
     WrittenProperties written;
+    // Guards `panel`, made at the first claim that asks for it; the runs share it.
+    SRWLOCK panelLock = SRWLOCK_INIT;
+    std::shared_ptr<overlay::DevicePanel> panel;
 };
 
 bool SimRun::WaitUntil(long long due) {
@@ -371,6 +431,10 @@ void SimRun::Body() {
         LONG result = 0;
         if (!go || !Deliver({packet, index}, &result)) {
             break;
+        }
+        if (panel) {
+            panel->Packet({static_cast<uint32_t>(packet.a), packet.x, packet.y, packet.motion,
+                           static_cast<uint32_t>(packet.b)});
         }
         if (journal.Journaling()) {
             JournalLine(journal, "Packet")

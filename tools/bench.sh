@@ -23,6 +23,9 @@ export TAPDECK_EXE="Z:$build/src/tapdeck.exe"
 export VELSIM_DLL="Z:$build/sim/velsim.dll"
 export VTP_DRIVER_DIR="Z:$build/virtual_touchpad" VTP_PADS="Z:$root/tests/virtual_touchpad/pads"
 unset VELSIM_SCENARIO VELSIM_JOURNAL
+# The panel on the screen, in process (docs/performance.md, section 8).
+cmake --build "$build" --target bench_overlay > /dev/null
+benches="$benches bench_overlay"
 
 log=$(mktemp)
 failed=0

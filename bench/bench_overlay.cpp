@@ -1,0 +1,176 @@
+// The on-screen panel's costs, in process under Wine: the panel's thread's CPU while a finger
+// moves at 125 reports a second for 10 s, its CPU over a minute of the panel shown with nothing
+// changing, and the process's memory with the panel against without it.
+//
+//   bench_overlay.exe [move seconds] [idle seconds]      (defaults 10 and 60)
+#include <windows.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
+#include <string>
+
+#include "bench_util.h"
+#include "device/velcom.h"
+#include "overlay_window.h"
+
+namespace {
+
+std::optional<double> ThreadCpuMillis(DWORD threadId) {
+    HANDLE thread = OpenThread(THREAD_QUERY_LIMITED_INFORMATION, FALSE, threadId);
+    if (thread == nullptr) {
+        return std::nullopt;
+    }
+    FILETIME created{};
+    FILETIME exited{};
+    FILETIME kernel{};
+    FILETIME user{};
+    const BOOL got = GetThreadTimes(thread, &created, &exited, &kernel, &user);
+    CloseHandle(thread);
+    if (got == FALSE) {
+        return std::nullopt;
+    }
+    const auto ticks = [](const FILETIME& t) {
+        return (static_cast<unsigned long long>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
+    };
+    return static_cast<double>(ticks(kernel) + ticks(user)) / 10'000.0;
+}
+
+struct Memory {
+    std::optional<long long> rssAnonKb;
+    std::optional<long long> rssShmemKb;
+    std::optional<long long> vmRssKb;
+};
+
+// Under Wine, the Linux process behind this one (its command name cut to 15 characters), whose
+// memory the figures read: a path under Z:\proc\self would be opened by the wineserver.
+const std::optional<bench::LinuxProcess>& Linux() {
+    static const std::optional<bench::LinuxProcess> process =
+        bench::FindLinuxProcess("bench_overlay.e");
+    return process;
+}
+
+Memory MemoryNow() {
+    Memory m;
+    if (Linux()) {
+        m.rssAnonKb = Linux()->StatusKb("RssAnon");
+        m.rssShmemKb = Linux()->StatusKb("RssShmem");
+        m.vmRssKb = Linux()->StatusKb("VmRSS");
+    }
+    return m;
+}
+
+std::string Kb(const std::optional<long long>& kb) {
+    return kb ? std::to_string(*kb) + " kB" : std::string("n/a");
+}
+
+} // namespace
+
+int main(int argc, char**) {
+    std::setvbuf(stdout, nullptr, _IONBF, 0);
+    const std::wstring movesArg = bench::Argument(1);
+    const std::wstring idleArg = bench::Argument(2);
+    const int moveSeconds = movesArg.empty() ? 10 : std::wcstol(movesArg.c_str(), nullptr, 10);
+    const int idleSeconds = idleArg.empty() ? 60 : std::wcstol(idleArg.c_str(), nullptr, 10);
+    if (moveSeconds <= 0 || idleSeconds <= 0 || argc > 3) {
+        std::printf("usage: bench_overlay.exe [move seconds] [idle seconds]\n");
+        return 2;
+    }
+    // GDI and user32 in use before the reference, as they are in tapdeck.exe.
+    HDC screen = GetDC(nullptr);
+    ReleaseDC(nullptr, screen);
+    Sleep(200);
+    const Memory before = MemoryNow();
+
+    const overlay::PanelLayout layout = overlay::LayoutFor({1000, 1000, 7000, 5800});
+    {
+        // The cost of one paint, alone, at the panel's size on a 1080-line screen.
+        overlay::PanelBitmap bitmap(363, 291);
+        overlay::PanelPainter painter(layout, 363, 291, {1.0F, true});
+        overlay::PanelState state;
+        state.touching = true;
+        state.y = 3400;
+        constexpr int paints = 500;
+        const long long from = bench::QpcTicks();
+        for (int i = 0; i < paints; ++i) {
+            state.x = 1500 + 10 * i;
+            state.under = overlay::ButtonAt(layout, state.x, state.y);
+            painter.Paint(state, bitmap);
+        }
+        const double each = bench::TicksToMicros(bench::QpcTicks() - from) / paints;
+        std::printf("RESULT overlay paint: %.0f us a paint of 363 x 291 pixels\n", each);
+    }
+    overlay::Overlay panel{overlay::OverlaySettings{}};
+    if (panel.WaitForWindow(10'000) == nullptr) {
+        std::printf("the panel's window could not be made\n");
+        return 1;
+    }
+    panel.Show(layout);
+    Sleep(500);
+    const Memory shown = MemoryNow();
+
+    // A finger circling the pad at 125 reports a second, on an absolute schedule.
+    const std::optional<double> cpuBefore = ThreadCpuMillis(panel.ThreadId());
+    const long redrawsBefore = panel.Redraws();
+    const long long start = bench::QpcTicks();
+    const double frequency = bench::QpcFrequency();
+    const int reports = moveSeconds * 125;
+    for (int i = 0; i < reports; ++i) {
+        const long long due = start + static_cast<long long>(i * frequency / 125.0);
+        while (bench::QpcTicks() < due) {
+            Sleep(1);
+        }
+        const double angle = i * 0.02;
+        const auto x = static_cast<LONG>(4000 + 2500 * std::cos(angle));
+        const auto y = static_cast<LONG>(3400 + 2000 * std::sin(angle));
+        panel.Update({FlagsAFinger, x, y, 0});
+    }
+    const double elapsedS = static_cast<double>(bench::QpcTicks() - start) / frequency;
+    Sleep(100);
+    const std::optional<double> cpuMoved = ThreadCpuMillis(panel.ThreadId());
+    const long redrawsMoved = panel.Redraws() - redrawsBefore;
+    const Memory moved = MemoryNow();
+
+    // The finger lifts; after the last redraw, nothing changes for `idleSeconds`.
+    panel.Update({0, 4000, 3400, 0});
+    Sleep(1000);
+    const std::optional<double> idleFrom = ThreadCpuMillis(panel.ThreadId());
+    const long redrawsIdleFrom = panel.Redraws();
+    Sleep(static_cast<DWORD>(idleSeconds) * 1000);
+    const std::optional<double> idleTo = ThreadCpuMillis(panel.ThreadId());
+    const long redrawsIdle = panel.Redraws() - redrawsIdleFrom;
+
+    if (!cpuBefore || !cpuMoved || !idleFrom || !idleTo) {
+        std::printf("the panel thread's CPU time cannot be read\n");
+        return 1;
+    }
+    const double movingMs = *cpuMoved - *cpuBefore;
+    const double percent = movingMs / (elapsedS * 1000.0) * 100.0;
+    const double idleMs = *idleTo - *idleFrom;
+    std::printf("RESULT overlay moving: %d reports in %.2f s, panel thread CPU %.1f ms = %.2f%% of "
+                "a core, %ld redraws (%.1f/s) [%s: <= 2%%]\n",
+                reports, elapsedS, movingMs, percent, redrawsMoved, redrawsMoved / elapsedS,
+                bench::Verdict(percent <= 2.0));
+    std::printf("RESULT overlay idle: %d s shown with nothing changing, panel thread CPU %.2f ms, "
+                "%ld redraws [%s: 0 ms]\n",
+                idleSeconds, idleMs, redrawsIdle, bench::Verdict(idleMs == 0.0));
+    // RssAnon and RssShmem: Wine may keep DIB sections and window surfaces in shared memory.
+    const auto kept = [](const Memory& m) {
+        return m.rssAnonKb && m.rssShmemKb ? std::optional<long long>(*m.rssAnonKb + *m.rssShmemKb)
+                                           : std::nullopt;
+    };
+    if (!kept(before) || !kept(moved)) {
+        std::printf("the memory of the Linux process behind this one cannot be read\n");
+        return 1;
+    }
+    const double addedMiB = static_cast<double>(*kept(moved) - *kept(before)) / 1024.0;
+    std::printf("RESULT overlay memory: RssAnon %s before, %s shown, %s after moving; RssShmem "
+                "%s / %s / %s; VmRSS %s / %s / %s; added %.2f MiB [%s: <= 2 MiB more]\n",
+                Kb(before.rssAnonKb).c_str(), Kb(shown.rssAnonKb).c_str(),
+                Kb(moved.rssAnonKb).c_str(), Kb(before.rssShmemKb).c_str(),
+                Kb(shown.rssShmemKb).c_str(), Kb(moved.rssShmemKb).c_str(),
+                Kb(before.vmRssKb).c_str(), Kb(shown.vmRssKb).c_str(), Kb(moved.vmRssKb).c_str(),
+                addedMiB, bench::Verdict(addedMiB <= 2.0));
+    return 0;
+}
