@@ -6,10 +6,14 @@
 #include <windows.h>
 
 #include <cmath>
+#include <atomic>
 #include <functional>
+#include <thread>
 #include <string>
 #include <vector>
 
+#include "layout/geometry.h"
+#include "overlay_window.h"
 #include "support/key_hook.h"
 #include "support/process.h"
 #include "support/sim_scenario.h"
@@ -111,6 +115,12 @@ public:
         Frame(across, up, true);
         Frame(across, up, true);
         Frame(across, up, true);
+        Frame(across, up, false);
+        Next();
+    }
+    // A finger resting at one place for a report, and its lift.
+    void Hold(double across, double up) { Frame(across, up, true); }
+    void Lift(double across, double up) {
         Frame(across, up, false);
         Next();
     }
@@ -305,6 +315,89 @@ TEST_F(OnVirtualPad, ASessionRecordedOnTheVirtualPadReplaysOnTheSimulatorWithThe
     if (!HasFailure()) {
         DeleteFileW(recording.c_str());
     }
+}
+
+// The panel window of process `pid`, shown or not; null when there is none.
+HWND PanelOf(DWORD pid) {
+    struct Search {
+        DWORD pid;
+        HWND found;
+    } search{pid, nullptr};
+    EnumWindows(
+        [](HWND window, LPARAM param) -> BOOL {
+            auto* s = reinterpret_cast<Search*>(param);
+            DWORD process = 0;
+            GetWindowThreadProcessId(window, &process);
+            wchar_t name[64] = {};
+            GetClassNameW(window, name, 64);
+            if (process == s->pid && std::wstring(name).rfind(overlay::WindowClassPrefix, 0) == 0) {
+                s->found = window;
+                return FALSE;
+            }
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+TEST_F(OnVirtualPad, ThePanelOnScreenFollowsTheFingerAndGoesWithTheSession) {
+    // A pad without printed buttons: velptp.dll shows the panel while the mode is on.
+    const PadKind& kind = Kinds[0];
+    vpadtest::Install(L"pad", kind.file);
+    ASSERT_FALSE(HasFatalFailure());
+    vtp::PadFeeder feeder;
+    std::string error;
+    ASSERT_TRUE(feeder.Open(L"pad", error)) << error;
+    KeyHook hook;
+    ASSERT_TRUE(hook.Installed());
+    ChildProcess app = StartTapdeck();
+    ASSERT_TRUE(app.Started());
+
+    // Watched from outside the process while the session runs.
+    constexpr size_t PlayPause = FirstGridIndex + 7;
+    std::atomic<bool> watching{true};
+    std::atomic<bool> shown{false};
+    std::atomic<bool> fingerOnPlay{false};
+    std::atomic<bool> playFlashed{false};
+    std::thread watcher([&] {
+        while (watching.load()) {
+            const HWND panel = PanelOf(app.Id());
+            DWORD_PTR answer = 0;
+            if (panel != nullptr && SendMessageTimeoutW(panel, overlay::QueryMessage, 0, 0,
+                                                        SMTO_ABORTIFHUNG, 1000, &answer) != 0) {
+                const overlay::DrawnSummary d = overlay::UnpackDrawn(static_cast<uint32_t>(answer));
+                shown = shown || d.shown;
+                fingerOnPlay = fingerOnPlay || (d.shown && d.touching && d.under == PlayPause);
+                playFlashed = playFlashed || (d.shown && d.flashZone == PlayPause);
+            }
+            Sleep(5);
+        }
+    });
+    Toucher touch(kind, feeder);
+    bool answered = false;
+    for (int i = 0; i < 10 && !answered; ++i) {
+        touch.Tap(PlayAcross, PlayUp);
+        answered = hook.WaitFor(2, 2500);
+    }
+    // A finger resting on play/pause for half a second, then a tap there.
+    for (int i = 0; i < 60; ++i) {
+        touch.Hold(PlayAcross, PlayUp);
+    }
+    touch.Lift(PlayAcross, PlayUp);
+    touch.Tap(PlayAcross, PlayUp);
+    Sleep(300);
+    touch.Tap(ExitAcross, ExitUp);
+    const bool ended = app.Wait(10000);
+    Sleep(100);
+    watching = false;
+    watcher.join();
+    ASSERT_TRUE(answered);
+    ASSERT_TRUE(ended);
+    EXPECT_EQ(app.ExitCode(), 0u);
+    EXPECT_TRUE(shown);
+    EXPECT_TRUE(fingerOnPlay);
+    EXPECT_TRUE(playFlashed);
+    EXPECT_EQ(PanelOf(app.Id()), nullptr) << "left on the screen";
 }
 
 TEST_F(OnVirtualPad, WithOnlyDevicesThatAreNoTouchpadItBeepsOnceAndEnds) {
