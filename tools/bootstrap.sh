@@ -11,8 +11,9 @@ packages=(
     clang-format clang-tidy
     # makensis for the installers; rsvg-convert renders the layout pictures in the tests.
     nsis librsvg2-bin
-    # An X server without a display and a way to click in it: the pointer tests.
-    xvfb xdotool
+    # An X server without a display, a way to click in it and to read its pixels: the pointer
+    # tests and the panel's screen check.
+    xvfb xdotool imagemagick
 )
 sudo=
 if [ "$(id -u)" -ne 0 ]; then
