@@ -1,5 +1,7 @@
 #include "overlay_window.h"
 
+#include <string_view>
+
 #include <algorithm>
 #include <cwchar>
 
@@ -402,6 +404,36 @@ void Overlay::HideWindow() {
     }
     drawnState.reset();
     drawnSummary.store(0);
+}
+
+namespace {
+
+struct PanelSearch {
+    DWORD processId;
+    HWND found;
+};
+
+BOOL CALLBACK FindPanelIn(HWND window, LPARAM param) {
+    // NOLINTNEXTLINE(performance-no-int-to-ptr): EnumWindows hands back the search it was given
+    auto* search = reinterpret_cast<PanelSearch*>(param);
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    wchar_t name[64] = {};
+    GetClassNameW(window, name, 64);
+    if (process == search->processId &&
+        std::wstring_view(name).substr(0, std::size(WindowClassPrefix) - 1) == WindowClassPrefix) {
+        search->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+} // namespace
+
+HWND FindPanelWindow(DWORD processId) {
+    PanelSearch search{processId, nullptr};
+    EnumWindows(FindPanelIn, reinterpret_cast<LPARAM>(&search));
+    return search.found;
 }
 
 } // namespace overlay

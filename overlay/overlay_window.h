@@ -41,6 +41,10 @@ struct DrawnSummary {
     std::optional<size_t> flashZone;
 };
 
+// The panel window of process `processId`, shown or not; null when there is none. From any
+// thread or process (tests, tools).
+HWND FindPanelWindow(DWORD processId);
+
 // In 32 bits, so that a 32-bit process can read a 64-bit one's answer.
 uint32_t PackDrawn(const PanelLayout& layout, const PanelState& state);
 DrawnSummary UnpackDrawn(uint32_t packed);

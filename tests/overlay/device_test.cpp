@@ -38,24 +38,7 @@ template <class Condition> bool WaitFor(Condition done) {
 
 // The panel's window of this process, shown or not; null when there is none.
 HWND FindPanel() {
-    struct Search {
-        HWND found = nullptr;
-    } search;
-    EnumWindows(
-        [](HWND window, LPARAM param) -> BOOL {
-            DWORD process = 0;
-            GetWindowThreadProcessId(window, &process);
-            wchar_t name[64] = {};
-            GetClassNameW(window, name, 64);
-            const std::wstring prefix = overlay::WindowClassPrefix;
-            if (process == GetCurrentProcessId() && std::wstring(name).rfind(prefix, 0) == 0) {
-                reinterpret_cast<Search*>(param)->found = window;
-                return FALSE;
-            }
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
-    return search.found;
+    return overlay::FindPanelWindow(GetCurrentProcessId());
 }
 
 bool PanelShown() {

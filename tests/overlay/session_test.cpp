@@ -14,27 +14,8 @@ namespace {
 
 using namespace e2e;
 
-// The panel window of process `pid`, shown or not; null when there is none.
 HWND PanelOf(DWORD pid) {
-    struct Search {
-        DWORD pid;
-        HWND found;
-    } search{pid, nullptr};
-    EnumWindows(
-        [](HWND window, LPARAM param) -> BOOL {
-            auto* s = reinterpret_cast<Search*>(param);
-            DWORD process = 0;
-            GetWindowThreadProcessId(window, &process);
-            wchar_t name[64] = {};
-            GetClassNameW(window, name, 64);
-            if (process == s->pid && std::wstring(name).rfind(overlay::WindowClassPrefix, 0) == 0) {
-                s->found = window;
-                return FALSE;
-            }
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
-    return search.found;
+    return overlay::FindPanelWindow(pid);
 }
 
 // Sets an environment variable of this process (which tapdeck.exe inherits) for a scope.
