@@ -15,7 +15,9 @@
 
 #include "bench_util.h"
 #include "devices.h"
+#include "support/process.h"
 #include "velptp_core.h"
+#include "virtual_pads.h"
 
 namespace {
 
@@ -33,33 +35,6 @@ public:
     std::atomic<size_t> count{0};
 };
 
-bool ReadText(const std::wstring& path, std::string& text) {
-    FILE* file = _wfopen(path.c_str(), L"rb");
-    if (file == nullptr) {
-        return false;
-    }
-    char chunk[4096];
-    for (size_t got = 0; (got = std::fread(chunk, 1, sizeof chunk, file)) > 0;) {
-        text.append(chunk, got);
-    }
-    std::fclose(file);
-    return true;
-}
-
-// The hybrid-mode pad's report of one finger (tests/virtual_touchpad/pads/hybrid-one-finger.hid).
-vtp::Bytes Report(bool tip, int x, int y, int scan) {
-    return {0x04,
-            static_cast<uint8_t>(1 | (tip ? 2 : 0) | 1 << 2),
-            static_cast<uint8_t>(x),
-            static_cast<uint8_t>(x >> 8),
-            static_cast<uint8_t>(y),
-            static_cast<uint8_t>(y >> 8),
-            static_cast<uint8_t>(scan),
-            static_cast<uint8_t>(scan >> 8),
-            1,
-            0};
-}
-
 } // namespace
 
 using namespace bench;
@@ -69,10 +44,9 @@ int main() {
     const int reports = reportsArg.empty() ? 2000 : _wtoi(reportsArg.c_str());
     vtp::PadSpec pad;
     pad.name = L"bench";
-    std::string text;
+    const std::string text = ReadWholeFile(Env(L"VTP_PADS") + L"\\hybrid-one-finger.hid");
     std::string error;
-    if (!ReadText(Env(L"VTP_PADS") + L"\\hybrid-one-finger.hid", text) ||
-        !vtp::ParseHex(text, pad.descriptor, error)) {
+    if (text.empty() || !vtp::ParseHex(text, pad.descriptor, error)) {
         std::printf("no pad file under VTP_PADS %s\n", error.c_str());
         return 1;
     }
@@ -110,7 +84,7 @@ int main() {
                 const int x = 1000 + (i + 50) % 2000;
                 const size_t before = sink.count.load();
                 const long long fed = QpcTicks();
-                feeder.Send(Report(true, x, 1200, scan), error);
+                feeder.Send(vpadtest::OneFingerReport(true, x, 1200, scan), error);
                 const long long sent = QpcTicks();
                 scan = (scan + 80) & 0xFFFF;
                 const long long deadline = fed + static_cast<long long>(QpcFrequency() / 10);
@@ -126,7 +100,7 @@ int main() {
                 }
                 Sleep(8);
             }
-            feeder.Send(Report(false, 1000, 1200, scan), error);
+            feeder.Send(vpadtest::OneFingerReport(false, 1000, 1200, scan), error);
             // Touch starts after the pad was silent: how long a finger's first report takes
             // to put the pad in use for the mouse hook (its frame is delivered just after),
             // during which the system's own pointer input from the pad is not held back.
@@ -137,7 +111,7 @@ int main() {
                 scan = (scan + 4000) & 0xFFFF;
                 const size_t before = sink.count.load();
                 const long long fed = QpcTicks();
-                feeder.Send(Report(true, 1500 + t, 1500, scan), error);
+                feeder.Send(vpadtest::OneFingerReport(true, 1500 + t, 1500, scan), error);
                 const long long deadline = fed + static_cast<long long>(QpcFrequency() / 10);
                 while (sink.count.load() == before && QpcTicks() < deadline) {
                     Sleep(0);
@@ -146,7 +120,7 @@ int main() {
                     starts.push_back(TicksToMicros(sink.last.load() - fed));
                 }
                 scan = (scan + 80) & 0xFFFF;
-                feeder.Send(Report(false, 1500 + t, 1500, scan), error);
+                feeder.Send(vpadtest::OneFingerReport(false, 1500 + t, 1500, scan), error);
             }
             const Percentiles st = Summarise(starts);
             std::printf("a touch's first report to the pad in use, %zu touches: p50 %.0f us, p99 "

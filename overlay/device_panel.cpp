@@ -7,6 +7,14 @@
 
 namespace overlay {
 
+std::shared_ptr<DevicePanel> DevicePanel::Make() noexcept {
+    try {
+        return std::make_shared<DevicePanel>();
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+
 void DevicePanel::Claimed(const RECT& pad, bool wanted) {
     OverlaySettings read = ReadOverlaySettings();
     read.enabled = read.enabled && wanted;

@@ -20,6 +20,10 @@ namespace overlay {
 
 class DevicePanel {
 public:
+    // For a device's whole life, shared with its delivery runs (a run may make its last call
+    // after the device is released); null without memory for it, and the device works on.
+    static std::shared_ptr<DevicePanel> Make() noexcept;
+
     DevicePanel() = default;
     ~DevicePanel() { Close(); }
     DevicePanel(const DevicePanel&) = delete;

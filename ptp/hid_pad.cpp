@@ -312,14 +312,14 @@ void RawInputSource::OnInput(LPARAM lParam, FrameReceiver& receiver) {
             continue;
         }
         pad->assembler.Add(report, frames);
-        Forward(*pad, frames, receiver);
+        Forward(*pad, frames, now, receiver);
     }
 }
 
-void RawInputSource::Forward(Pad& pad, const ptp::FrameBatch& batch, FrameReceiver& receiver) {
+void RawInputSource::Forward(Pad& pad, const ptp::FrameBatch& batch, uint32_t now,
+                             FrameReceiver& receiver) {
     for (size_t f = 0; f < batch.count; ++f) {
         const ptp::Frame& frame = batch.frames[f];
-        const uint32_t now = FrameClock();
         pad.lastUs = now;
         pad.touching = false;
         for (size_t c = 0; c < std::min(frame.count, ptp::MaxContacts); ++c) {

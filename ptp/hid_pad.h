@@ -65,7 +65,8 @@ private:
     Pad* Open(HANDLE device);
     void OnInput(LPARAM lParam, FrameReceiver& receiver);
     void OnDeviceChange(WPARAM wParam, LPARAM lParam, FrameReceiver& receiver);
-    void Forward(Pad& pad, const ptp::FrameBatch& batch, FrameReceiver& receiver);
+    // `now`: when the report arrived, on the frames' clock.
+    void Forward(Pad& pad, const ptp::FrameBatch& batch, uint32_t now, FrameReceiver& receiver);
 
     std::vector<std::unique_ptr<Pad>> pads;
     // Touchpad collections the library cannot use: not opened again at each report.

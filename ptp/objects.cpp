@@ -244,11 +244,8 @@ public:
         const LONG status = written.Write(id, value);
         if (id == PropModeLed) {
             // The screen is the pad's mode light.
-            AcquireSRWLockShared(&attachLock);
-            const std::shared_ptr<overlay::DevicePanel> link = panel;
-            ReleaseSRWLockShared(&attachLock);
-            if (link) {
-                link->ModeLed(value);
+            if (panel) {
+                panel->ModeLed(value);
             }
         }
         return status;
@@ -325,28 +322,15 @@ private:
         return value;
     }
 
-    // At each claim: the panel's link, made once, reads the settings again.
+    // At each claim: the settings are read again.
     void OpenPanel() {
-        AcquireSRWLockExclusive(&attachLock);
-        if (!panel) {
-            try {
-                panel = std::make_shared<overlay::DevicePanel>();
-            } catch (const std::bad_alloc&) {
-                panel.reset(); // no panel; the device works on
-            }
-        }
-        const std::shared_ptr<overlay::DevicePanel> link = panel;
-        ReleaseSRWLockExclusive(&attachLock);
-        if (link) {
-            link->Claimed({ptp::DeviceXLo, ptp::DeviceYLo, ptp::DeviceXHi, ptp::DeviceYHi});
+        if (panel) {
+            panel->Claimed({ptp::DeviceXLo, ptp::DeviceYLo, ptp::DeviceXHi, ptp::DeviceYHi});
         }
     }
     void ClosePanel() {
-        AcquireSRWLockShared(&attachLock);
-        const std::shared_ptr<overlay::DevicePanel> link = panel;
-        ReleaseSRWLockShared(&attachLock);
-        if (link) {
-            link->Close();
+        if (panel) {
+            panel->Close();
         }
     }
 
@@ -364,11 +348,10 @@ private:
         AcquireSRWLockShared(&attachLock);
         const ptp::PadGeometry pad = geometry;
         const FrameSourceMaker maker = makeSource;
-        const std::shared_ptr<overlay::DevicePanel> link = panel;
         ReleaseSRWLockShared(&attachLock);
         try {
             std::unique_ptr<FrameSource> frames = maker ? maker() : nullptr;
-            return frames ? new PadRun(pad, std::move(frames), link) : nullptr;
+            return frames ? new PadRun(pad, std::move(frames), panel) : nullptr;
         } catch (const std::bad_alloc&) {
             return nullptr;
         }
@@ -378,8 +361,8 @@ private:
     SRWLOCK attachLock = SRWLOCK_INIT;
     ptp::PadGeometry geometry;
     FrameSourceMaker makeSource;
-    // Made at the first claim; the runs share it.
-    std::shared_ptr<overlay::DevicePanel> panel;
+    // Set at construction, never changed: read without a lock.
+    const std::shared_ptr<overlay::DevicePanel> panel = overlay::DevicePanel::Make();
     WrittenProperties written;
 };
 

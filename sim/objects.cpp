@@ -229,13 +229,8 @@ public:
     }
     LONG STDMETHODCALLTYPE WriteProperty(LONG id, LONG value) override {
         const LONG status = written.Write(id, value);
-        if (id == PropModeLed) {
-            AcquireSRWLockShared(&panelLock);
-            const std::shared_ptr<overlay::DevicePanel> link = panel;
-            ReleaseSRWLockShared(&panelLock);
-            if (link) {
-                link->ModeLed(value);
-            }
+        if (id == PropModeLed && panel) {
+            panel->ModeLed(value);
         }
         if (session->Journaling()) {
             JournalLine(*session, "WriteProperty")
@@ -318,29 +313,14 @@ private:
         const DWORD got = GetEnvironmentVariableW(L"VELSIM_OVERLAY", wanted, 4);
         if (got != 1 || wanted[0] != L'1') {
             ClosePanel();
-            return;
-        }
-        AcquireSRWLockExclusive(&panelLock);
-        if (!panel) {
-            try {
-                panel = std::make_shared<overlay::DevicePanel>();
-            } catch (const std::bad_alloc&) {
-                panel.reset(); // no panel; the device works on
-            }
-        }
-        const std::shared_ptr<overlay::DevicePanel> link = panel;
-        ReleaseSRWLockExclusive(&panelLock);
-        if (link) {
+        } else if (panel) {
             const LONG* e = Script().edges;
-            link->Claimed({e[0], e[1], e[2], e[3]});
+            panel->Claimed({e[0], e[1], e[2], e[3]});
         }
     }
     void ClosePanel() {
-        AcquireSRWLockShared(&panelLock);
-        const std::shared_ptr<overlay::DevicePanel> link = panel;
-        ReleaseSRWLockShared(&panelLock);
-        if (link) {
-            link->Close();
+        if (panel) {
+            panel->Close();
         }
     }
 
@@ -374,16 +354,12 @@ private:
     }
 
     DeliveryRun<SimDelivered>* MakeRun() override {
-        AcquireSRWLockShared(&panelLock);
-        std::shared_ptr<overlay::DevicePanel> link = panel;
-        ReleaseSRWLockShared(&panelLock);
-        return new (std::nothrow) SimRun(session, std::move(link));
+        return new (std::nothrow) SimRun(session, panel);
     }
 
     WrittenProperties written;
-    // Guards `panel`, made at the first claim that asks for it; the runs share it.
-    SRWLOCK panelLock = SRWLOCK_INIT;
-    std::shared_ptr<overlay::DevicePanel> panel;
+    // Set at construction, never changed: read without a lock.
+    const std::shared_ptr<overlay::DevicePanel> panel = overlay::DevicePanel::Make();
 };
 
 bool SimRun::WaitUntil(long long due) {

@@ -6,9 +6,7 @@
 #include <objbase.h>
 
 #include "mouse_hook.h"
-#include "sim/sim_fixture.h"
-#include "support/recording_sink.h"
-#include "velptp_core.h"
+#include "pad_device.h"
 #include "virtual_pads.h"
 
 namespace {
@@ -32,15 +30,7 @@ MouseHookCounts AfterAMove() {
     return MouseHookTotals();
 }
 
-// The hybrid-mode pad's report of finger 1 (tests/virtual_touchpad/pads/hybrid-one-finger.hid).
-std::string Report(bool tip, int x, int y, int scan) {
-    char text[64];
-    snprintf(text, sizeof text, "04 %02X %02X %02X %02X %02X %02X %02X 01 00", tip ? 7 : 5,
-             x & 0xFF, x >> 8, y & 0xFF, y >> 8, scan & 0xFF, (scan >> 8) & 0xFF);
-    return text;
-}
-
-class PadDevice : public testing::Test {
+class OnPad : public testing::Test {
 protected:
     void SetUp() override {
         CoInitialize(nullptr);
@@ -48,64 +38,47 @@ protected:
         vpadtest::Install(L"pad", L"hybrid-one-finger");
         ASSERT_FALSE(HasFatalFailure());
         ASSERT_NE(vpadtest::RawInputHandle(L"pad", 0), nullptr);
-        void* made = nullptr;
-        ASSERT_EQ(PtpCreateObject(PtpObject::VelAPI, IID_DeviceApi, &made), S_OK);
-        api = Owned<DeviceApi>(static_cast<DeviceApi*>(made));
-        ASSERT_EQ(PtpCreateObject(PtpObject::PointingDevice, IID_PointingDevice, &made), S_OK);
-        device = Owned<PointingDevice>(static_cast<PointingDevice*>(made));
-        ASSERT_EQ(PtpCreateObject(PtpObject::VelPacket, IID_DevicePacket, &made), S_OK);
-        packet = Owned<DevicePacket>(static_cast<DevicePacket*>(made));
-        sink = std::make_unique<RecordingSink>(device.Get(), packet.Get());
-        LONG handle = 0;
-        ASSERT_EQ(api->LocateDevice(0, 0, &handle), S_OK);
-        ASSERT_EQ(device->Attach(handle), S_OK);
-        ASSERT_EQ(device->SetPacketSink(sink.get()), S_OK);
-        ASSERT_EQ(device->Claim(0), S_OK);
+        pad = std::make_unique<vpadtest::PadDevice>();
+        ASSERT_NO_FATAL_FAILURE(pad->Attach());
+        ASSERT_EQ(pad->device->Claim(0), S_OK);
         std::string error;
         ASSERT_TRUE(feeder.Open(L"pad", error)) << error;
     }
     void TearDown() override {
-        if (device) {
-            device->Unclaim();
-            EXPECT_TRUE(PtpWaitDelivery(5000));
-        }
-        device.Reset();
-        packet.Reset();
-        api.Reset();
+        pad.reset();
         vpadtest::RemoveAll();
     }
-    void Feed(const std::string& report) {
-        vpadtest::Feed(feeder, report.c_str());
+    void Feed(bool tip, int x, int y) {
+        std::string error;
+        EXPECT_TRUE(feeder.Send(vpadtest::OneFingerReport(tip, x, y, scan), error)) << error;
+        scan += 80;
         Sleep(8);
     }
     // A finger down at (x, y) that moves a little, `frames` reports.
     void Touch(int x, int y, int frames) {
         for (int i = 0; i < frames; ++i) {
-            Feed(Report(true, x + i * 8, y, scan));
-            scan += 80;
+            Feed(true, x + i * 8, y);
         }
     }
 
-    Owned<DeviceApi> api;
-    Owned<PointingDevice> device;
-    Owned<DevicePacket> packet;
-    std::unique_ptr<RecordingSink> sink;
+    std::unique_ptr<vpadtest::PadDevice> pad;
     vtp::PadFeeder feeder;
     int scan = 0;
 };
 
-TEST_F(PadDevice, APadUnpluggedMidTouchLiftsTheFingerWithoutATapAndFreesTheMouseAtOnce) {
+TEST_F(OnPad, APadUnpluggedMidTouchLiftsTheFingerWithoutATapAndFreesTheMouseAtOnce) {
     Touch(2000, 1200, 5);
-    ASSERT_TRUE(sink->WaitForCalls(5));
+    ASSERT_TRUE(pad->sink->WaitForCalls(5));
     MouseHookCounts before = MouseHookTotals();
     MouseHookCounts after = AfterAMove();
     EXPECT_EQ(after.inUse, before.inUse + 1) << "a finger on the pad holds the mouse";
 
     vpadtest::Unplug(L"pad");
-    for (int i = 0; i < 2000 && (sink->Calls().empty() || sink->Calls().back().a != 0); ++i) {
+    for (int i = 0; i < 2000 && (pad->sink->Calls().empty() || pad->sink->Calls().back().a != 0);
+         ++i) {
         Sleep(1);
     }
-    const std::vector<Call> calls = sink->Calls();
+    const std::vector<Call> calls = pad->sink->Calls();
     ASSERT_EQ(calls.back().a, 0) << "the finger is lifted";
     for (const Call& c : calls) {
         EXPECT_EQ(c.a & 0x10000, 0) << "no tap";
@@ -122,16 +95,17 @@ TEST_F(PadDevice, APadUnpluggedMidTouchLiftsTheFingerWithoutATapAndFreesTheMouse
     ASSERT_NE(vpadtest::RawInputHandle(L"pad", 0), nullptr);
     std::string error;
     ASSERT_TRUE(feeder.Open(L"pad", error)) << error;
-    const size_t done = sink->Count();
-    Feed(Report(true, 3000, 1200, scan += 8000));
-    Feed(Report(true, 3000, 1200, scan += 80));
-    Feed(Report(false, 3000, 1200, scan += 80));
-    ASSERT_TRUE(sink->WaitForCalls(done + 4));
-    const std::vector<Call> tap = sink->Calls();
+    const size_t done = pad->sink->Count();
+    scan += 8000;
+    Feed(true, 3000, 1200);
+    Feed(true, 3000, 1200);
+    Feed(false, 3000, 1200);
+    ASSERT_TRUE(pad->sink->WaitForCalls(done + 4));
+    const std::vector<Call> tap = pad->sink->Calls();
     EXPECT_EQ(tap[done + 2].a, 0x10000) << "the lift of a tap";
 }
 
-TEST_F(PadDevice, APadThatNeverReportsLeavesEveryMouseWorking) {
+TEST_F(OnPad, APadThatNeverReportsLeavesEveryMouseWorking) {
     const MouseHookCounts before = MouseHookTotals();
     const MouseHookCounts after = AfterAMove();
     ASSERT_EQ(after.seen, before.seen + 1) << "the claim's hook is in place";

@@ -11,8 +11,7 @@
 #include <thread>
 
 #include "mouse_hook.h"
-#include "sim/sim_fixture.h"
-#include "support/recording_sink.h"
+#include "pad_device.h"
 #include "velptp_core.h"
 #include "virtual_pads.h"
 
@@ -70,13 +69,8 @@ public:
         thread = std::thread([this] {
             int scan = 0;
             while (!stop.load()) {
-                char report[64];
-                snprintf(report, sizeof report, "04 07 D0 07 00 04 %02X %02X 01 00", scan & 0xFF,
-                         (scan >> 8) & 0xFF);
-                vtp::Bytes bytes;
-                std::string ignored;
-                vtp::ParseHex(report, bytes, ignored);
-                feeder.Send(bytes, ignored); // fails once the pad is unplugged: that is all
+                std::string ignored; // fails once the pad is unplugged: that is all
+                feeder.Send(vpadtest::OneFingerReport(true, 2000, 1024, scan), ignored);
                 scan += 80;
                 Sleep(8);
             }
@@ -115,36 +109,22 @@ protected:
         vpadtest::Install(L"pad", L"hybrid-one-finger");
         ASSERT_FALSE(HasFatalFailure());
         ASSERT_NE(vpadtest::RawInputHandle(L"pad", 0), nullptr);
-        void* made = nullptr;
-        ASSERT_EQ(PtpCreateObject(PtpObject::VelAPI, IID_DeviceApi, &made), S_OK);
-        api = Owned<DeviceApi>(static_cast<DeviceApi*>(made));
-        ASSERT_EQ(PtpCreateObject(PtpObject::PointingDevice, IID_PointingDevice, &made), S_OK);
-        device = Owned<PointingDevice>(static_cast<PointingDevice*>(made));
-        ASSERT_EQ(PtpCreateObject(PtpObject::VelPacket, IID_DevicePacket, &made), S_OK);
-        packet = Owned<DevicePacket>(static_cast<DevicePacket*>(made));
-        sink = std::make_unique<RecordingSink>(device.Get(), packet.Get());
-        LONG handle = 0;
-        ASSERT_EQ(api->LocateDevice(0, 0, &handle), S_OK);
-        ASSERT_EQ(device->Attach(handle), S_OK);
-        ASSERT_EQ(device->SetPacketSink(sink.get()), S_OK);
+        pad = std::make_unique<vpadtest::PadDevice>();
+        ASSERT_NO_FATAL_FAILURE(pad->Attach());
+        device = pad->device.Get();
+        sink = pad->sink.get();
     }
     void TearDown() override {
-        if (device) {
-            device->Unclaim();
-            EXPECT_TRUE(PtpWaitDelivery(5000));
-        }
-        device.Reset();
-        packet.Reset();
-        api.Reset();
+        pad.reset();
         vpadtest::RemoveAll();
         DestroyWindow(target);
     }
 
     HWND target = nullptr;
-    Owned<DeviceApi> api;
-    Owned<PointingDevice> device;
-    Owned<DevicePacket> packet;
-    std::unique_ptr<RecordingSink> sink;
+    std::unique_ptr<vpadtest::PadDevice> pad;
+    // The pad's device and sink, owned by `pad`.
+    PointingDevice* device = nullptr;
+    RecordingSink* sink = nullptr;
 };
 
 TEST_F(Pointer, AClickIsHeldBackOnlyWhileThePadReportsAndTheClaimIsOn) {

@@ -168,6 +168,18 @@ constexpr double PlayAcross = 2500.0 / 6000, PlayUp = 800.0 / 4800;
 constexpr double ExitAcross = 5000.0 / 6000, ExitUp = 4100.0 / 4800;
 constexpr double StripAcross = 5600.0 / 6000, StripUp = 2000.0 / 4800;
 
+// Tapdeck takes the pad when it is ready, and reports before that are nobody's: taps play/pause
+// until the key comes.
+bool TapUntilTapdeckAnswers(Toucher& touch, const KeyHook& hook) {
+    for (int i = 0; i < 10; ++i) {
+        touch.Tap(PlayAcross, PlayUp);
+        if (hook.WaitFor(2, 2500)) {
+            return true;
+        }
+    }
+    return false;
+}
+
 class OnVirtualPad : public testing::Test {
 protected:
     void SetUp() override {
@@ -227,14 +239,9 @@ TEST_F(OnVirtualPad, EveryKindOfPadGivesTheSameKeysForTheSameTouches) {
         ChildProcess app = StartTapdeck();
         ASSERT_TRUE(app.Started());
         Toucher touch(kind, feeder);
-        // Tapdeck takes the pad when it is ready, and reports before are nobody's: tap
-        // play/pause until it answers, then start the session on a clean slate.
-        bool answered = false;
-        for (int i = 0; i < 10 && !answered; ++i) {
-            touch.Tap(PlayAcross, PlayUp);
-            answered = hook.WaitFor(2, 2500);
-        }
+        const bool answered = TapUntilTapdeckAnswers(touch, hook);
         ASSERT_TRUE(answered) << "Tapdeck never answered a tap: " << app.Output();
+        // The session starts on a clean slate.
         Sleep(300);
         hook.Clear();
 
@@ -280,11 +287,7 @@ TEST_F(OnVirtualPad, ASessionRecordedOnTheVirtualPadReplaysOnTheSimulatorWithThe
         ChildProcess app = StartTapdeck(false, {{L"VELPTP_RECORD", recording}});
         ASSERT_TRUE(app.Started());
         Toucher touch(kind, feeder);
-        bool answered = false;
-        for (int i = 0; i < 10 && !answered; ++i) {
-            touch.Tap(PlayAcross, PlayUp);
-            answered = hook.WaitFor(2, 2500);
-        }
+        const bool answered = TapUntilTapdeckAnswers(touch, hook);
         ASSERT_TRUE(answered) << app.Output();
         touch.Slide(StripAcross, StripUp, 18);
         touch.Tap(ExitAcross, ExitUp);
@@ -355,11 +358,7 @@ TEST_F(OnVirtualPad, ThePanelOnScreenFollowsTheFingerAndGoesWithTheSession) {
         }
     });
     Toucher touch(kind, feeder);
-    bool answered = false;
-    for (int i = 0; i < 10 && !answered; ++i) {
-        touch.Tap(PlayAcross, PlayUp);
-        answered = hook.WaitFor(2, 2500);
-    }
+    const bool answered = TapUntilTapdeckAnswers(touch, hook);
     // A finger resting on play/pause for half a second, then a tap there.
     for (int i = 0; i < 60; ++i) {
         touch.Hold(PlayAcross, PlayUp);

@@ -2,19 +2,14 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
+#include "support/process.h"
+
 #include <cwctype>
 #include <vector>
 
 namespace vpadtest {
 
 namespace {
-
-std::wstring Env(const wchar_t* name) {
-    wchar_t value[MAX_PATH] = {};
-    GetEnvironmentVariableW(name, value, MAX_PATH);
-    return value;
-}
 
 std::wstring Lower(std::wstring text) {
     for (wchar_t& c : text) {
@@ -27,22 +22,16 @@ std::wstring Lower(std::wstring text) {
 
 void Install(const std::wstring& name, const std::wstring& file,
              const std::vector<vtp::Bytes>& features) {
-    const std::wstring path = Env(L"VTP_PADS") + L"\\" + file + L".hid";
-    FILE* in = _wfopen(path.c_str(), L"rb");
-    ASSERT_NE(in, nullptr) << "no pad file " << std::string(path.begin(), path.end());
-    std::string text;
-    char chunk[4096];
-    for (size_t got = 0; (got = std::fread(chunk, 1, sizeof chunk, in)) > 0;) {
-        text.append(chunk, got);
-    }
-    std::fclose(in);
+    const std::wstring path = EnvironmentValue(L"VTP_PADS") + L"\\" + file + L".hid";
+    const std::string text = ReadWholeFile(path);
+    ASSERT_FALSE(text.empty()) << "no pad file " << std::string(path.begin(), path.end());
     vtp::PadSpec pad;
     pad.name = name;
     pad.product = L"Virtual " + file;
     pad.features = features;
     std::string error;
     ASSERT_TRUE(vtp::ParseHex(text, pad.descriptor, error)) << error;
-    ASSERT_TRUE(vtp::InstallPad(pad, Env(L"VTP_DRIVER_DIR"), error)) << error;
+    ASSERT_TRUE(vtp::InstallPad(pad, EnvironmentValue(L"VTP_DRIVER_DIR"), error)) << error;
 }
 
 void RemoveAll() {
@@ -56,7 +45,7 @@ void Unplug(const std::wstring& name) {
 
 void Replug(const std::wstring& name) {
     std::string error;
-    ASSERT_TRUE(vtp::AddPad(name, Env(L"VTP_DRIVER_DIR"), error)) << error;
+    ASSERT_TRUE(vtp::AddPad(name, EnvironmentValue(L"VTP_DRIVER_DIR"), error)) << error;
 }
 
 HANDLE RawInputHandle(const std::wstring& name, size_t collection, DWORD waitMs) {
@@ -91,6 +80,16 @@ void Feed(vtp::PadFeeder& feeder, const char* hex) {
     std::string error;
     ASSERT_TRUE(vtp::ParseHex(hex, report, error)) << error;
     ASSERT_TRUE(feeder.Send(report, error)) << error;
+}
+
+vtp::Bytes OneFingerReport(bool tip, int x, int y, int scan) {
+    const auto low = [](int v) { return static_cast<uint8_t>(v & 0xFF); };
+    const auto high = [](int v) { return static_cast<uint8_t>((v >> 8) & 0xFF); };
+    return {0x04,      static_cast<uint8_t>(1 | (tip ? 2 : 0) | 1 << 2),
+            low(x),    high(x),
+            low(y),    high(y),
+            low(scan), high(scan),
+            1,         0};
 }
 
 } // namespace vpadtest

@@ -25,4 +25,8 @@ HANDLE RawInputHandle(const std::wstring& name, size_t collection, DWORD waitMs 
 // Feeds reports (hex, one a string) to the pad; fails the test on error.
 void Feed(vtp::PadFeeder& feeder, const char* hex);
 
+// A report of finger 1 of the hybrid-mode clickpad (pads/hybrid-one-finger.hid): confident,
+// its tip as given, at logical (x, y), the scan time in 100 us units, one contact.
+vtp::Bytes OneFingerReport(bool tip, int x, int y, int scan);
+
 } // namespace vpadtest
