@@ -14,6 +14,8 @@ packages=(
     # An X server without a display, a way to click in it and to read its pixels: the pointer
     # tests and the panel's screen check.
     xvfb xdotool imagemagick
+    # A compiler cache: a second build on this machine, in any clone, reads most objects back.
+    ccache
 )
 sudo=
 if [ "$(id -u)" -ne 0 ]; then

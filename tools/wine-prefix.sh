@@ -59,10 +59,13 @@ up)
     fi
     # The desktop and services read the settings above only when they start: let this server
     # and its desktop go, then start the run's own server and its services, here, so that they
-    # do not hold the first test's output open.
+    # do not hold the first test's output open. The services, and the device hosts they start,
+    # write Wine's trace of HID input to a file beside the prefix that the run keeps: what the
+    # HID class driver made of each report of a virtual pad.
     wineserver -w
     quiet wineserver -p
-    quiet wine reg query 'HKCU\Software\Wine\Drivers' /v Graphics
+    WINEDEBUG=+hid wine reg query 'HKCU\Software\Wine\Drivers' /v Graphics \
+        > /dev/null 2> "$WINEPREFIX-services.log" < /dev/null
     ;;
 down)
     quiet wineserver -k || true

@@ -265,7 +265,8 @@ bool AddFeed(Collection& collection, Feed& feed, std::string& error) {
         error = "an input report of " + std::to_string(longest) + " bytes: at most 250 can be fed";
         return false;
     }
-    feed.payloadBytes = sizeof FeedMagic + 1 + longest;
+    feed.payloadBytes =
+        std::max(sizeof FeedMagic + 1 + longest, sizeof FeedMagic + 4 * FeedCounters);
     feed.reportId = 0;
     if (collection.reportIds) {
         for (int id = 0xFE; id > 0 && feed.reportId == 0; --id) {

@@ -39,8 +39,10 @@ bool SplitCollections(const Bytes& descriptor, std::vector<Collection>& out, std
 // and a Pop so that nothing after it reads differently. Its id is the highest one no report of
 // the collection uses; a collection without report ids gets one without an id, which it can
 // only where it declares no feature report of its own. Its payload is FeedMagic, a length and
-// the input report as the device sends it.
+// the input report as the device sends it. Read, the feed answers the device's counters (the
+// magic, then FeedCounters as little-endian 32-bit numbers), so it is never shorter than those.
 inline constexpr uint8_t FeedMagic[2] = {'V', 'T'};
+inline constexpr size_t FeedCounters = 5; // fed, delivered, queued, pending reads, refused
 struct Feed {
     uint8_t reportId = 0;
     size_t payloadBytes = 0; // after the id

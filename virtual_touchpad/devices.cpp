@@ -9,8 +9,12 @@ extern "C" {
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
+#include <cwctype>
 #include <fstream>
 #include <utility>
+
+#include "delivery.h"
 
 namespace vtp {
 
@@ -350,27 +354,54 @@ std::wstring FindBySerial(const std::wstring& serial) {
     return {};
 }
 
-// Why a device did not start, from what the driver wrote in its key.
-std::string WhyNotStarted(const std::wstring& hardwareId) {
-    std::string why = "the driver never ran for it (is the vtouchpad service installed and the "
-                      "prefix's device host running?)";
+// What the driver wrote in the device's key about its start; empty where it never ran.
+std::wstring DriverState(const std::wstring& hardwareId) {
+    std::wstring state;
     ForEachDevice([&](HDEVINFO set, SP_DEVINFO_DATA& device, const std::wstring& id) {
         if (id != hardwareId) {
             return true;
         }
         Key key(SetupDiOpenDevRegKey(set, &device, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_READ));
         if (key.Valid()) {
-            const std::wstring state = GetString(key.Get(), L"DriverState");
-            if (state == L"started") {
-                why = "the driver started it, but the HID class driver did not make a device of "
-                      "it (does Wine's HID parser take its descriptor?)";
-            } else if (!state.empty()) {
-                why = "the driver says: " + Narrow(state);
-            }
+            state = GetString(key.Get(), L"DriverState");
         }
         return false;
     });
-    return why;
+    return state;
+}
+
+// Why a device did not start, from what the driver wrote in its key.
+std::string WhyNotStarted(const std::wstring& hardwareId) {
+    const std::wstring state = DriverState(hardwareId);
+    if (state == L"started") {
+        return "the driver started it, but the HID class driver did not make a device of it "
+               "(does Wine's HID parser take its descriptor?)";
+    }
+    if (!state.empty()) {
+        return "the driver says: " + Narrow(state);
+    }
+    return "the driver never ran for it (is the vtouchpad service installed and the prefix's "
+           "device host running?)";
+}
+
+bool ReadCounters(HANDLE file, const Feed& feed, DeviceCounters& out) {
+    Bytes status(1 + feed.payloadBytes, 0);
+    status[0] = feed.reportId;
+    if (!HidD_GetFeature(file, status.data(), static_cast<ULONG>(status.size())) ||
+        status[1] != FeedMagic[0] || status[2] != FeedMagic[1]) {
+        return false;
+    }
+    uint32_t values[FeedCounters] = {};
+    std::memcpy(values, status.data() + 3, sizeof values);
+    out = {values[0], values[1], values[2], values[3], values[4]};
+    return true;
+}
+
+std::wstring Lower(std::wstring text) {
+    for (wchar_t& c : text) {
+        c = static_cast<wchar_t>(std::towlower(c));
+    }
+    return text;
 }
 
 bool InstallPart(const PadSpec& pad, size_t part, const Collection& collection, const Feed& feed,
@@ -564,6 +595,75 @@ std::wstring DevicePath(const std::wstring& name, size_t collection) {
     return FindBySerial(Serial(name, collection));
 }
 
+HANDLE RawInputDevice(const std::wstring& name, size_t collection) {
+    const std::wstring path = Lower(DevicePath(name, collection));
+    if (path.empty()) {
+        return nullptr;
+    }
+    UINT count = 0;
+    GetRawInputDeviceList(nullptr, &count, sizeof(RAWINPUTDEVICELIST));
+    std::vector<RAWINPUTDEVICELIST> list(count + 8);
+    count = static_cast<UINT>(list.size());
+    const UINT got = GetRawInputDeviceList(list.data(), &count, sizeof(RAWINPUTDEVICELIST));
+    for (UINT i = 0; i < got && got != static_cast<UINT>(-1); ++i) {
+        if (list[i].dwType != RIM_TYPEHID) {
+            continue;
+        }
+        wchar_t device[512] = {};
+        UINT size = 511;
+        if (GetRawInputDeviceInfoW(list[i].hDevice, RIDI_DEVICENAME, device, &size) !=
+                static_cast<UINT>(-1) &&
+            Lower(device) == path) {
+            return list[i].hDevice;
+        }
+    }
+    return nullptr;
+}
+
+std::string DescribePadDevices(const std::wstring& name) {
+    PadSpec pad;
+    std::vector<Collection> collections;
+    std::vector<Feed> feeds;
+    std::string text;
+    if (!LoadPad(name, pad) || !Parts(pad.descriptor, collections, feeds, text)) {
+        return "pad " + Narrow(name) + ": not installed " + text + "\n";
+    }
+    for (size_t i = 0; i < collections.size(); ++i) {
+        if (collections[i].inputReports.empty()) {
+            continue;
+        }
+        char line[320];
+        std::snprintf(line, sizeof line,
+                      "pad %s, collection %zu (usage %02X/%02X): ", Narrow(name).c_str(), i,
+                      collections[i].usagePage, collections[i].usage);
+        text += line;
+        const std::wstring state = DriverState(HardwareId(name, i));
+        text += state.empty() ? "the driver never ran for it" : "driver: " + Narrow(state);
+        const std::wstring path = FindBySerial(Serial(name, i));
+        const UniqueHandle file =
+            path.empty() ? UniqueHandle() : OpenDevice(path, GENERIC_READ | GENERIC_WRITE);
+        DeviceCounters counters;
+        if (!file) {
+            text += "; no HID device";
+        } else if (ReadCounters(file.Get(), feeds[i], counters)) {
+            std::snprintf(line, sizeof line,
+                          "; reports fed %u, delivered to reads %u, queued %u, reads pending "
+                          "%u, feeds refused %u",
+                          counters.fed, counters.delivered, counters.queued, counters.pendingReads,
+                          counters.refused);
+            text += line;
+        } else {
+            text += "; its counters cannot be read";
+        }
+        const HANDLE listed = RawInputDevice(name, i);
+        std::snprintf(line, sizeof line, "; raw input %s %p\n",
+                      listed != nullptr ? "lists it as" : "does not list it",
+                      static_cast<void*>(listed));
+        text += line;
+    }
+    return text;
+}
+
 bool PadFeeder::Open(const std::wstring& padName, std::string& error) {
     Close();
     PadSpec pad;
@@ -599,6 +699,9 @@ bool PadFeeder::Open(const std::wstring& padName, std::string& error) {
 bool PadFeeder::Send(const Bytes& report, std::string& error) {
     if (report.empty()) {
         error = "an empty report";
+        return false;
+    }
+    if (!ReadyDesktopForReports(error)) {
         return false;
     }
     for (Part& part : parts) {

@@ -43,6 +43,20 @@ std::vector<std::wstring> InstalledPads();
 // The HID device path of the pad's collection (0 the first), as raw input names it; empty
 // while it is not there.
 std::wstring DevicePath(const std::wstring& name, size_t collection);
+// The raw-input handle of the pad's collection; null while raw input does not list it as HID.
+HANDLE RawInputDevice(const std::wstring& name, size_t collection);
+
+// What a device has done with the reports fed to it since it started, read through its feed.
+struct DeviceCounters {
+    uint32_t fed = 0;          // taken into the device
+    uint32_t delivered = 0;    // handed to a read of the HID class driver
+    uint32_t queued = 0;       // waiting for a read now
+    uint32_t pendingReads = 0; // reads waiting for a report now
+    uint32_t refused = 0;      // feeds turned away while the queue was full
+};
+// A line for each of the pad's collections that takes reports: its device's state as the
+// driver wrote it, its counters, and whether raw input lists it. For a test that saw no report.
+std::string DescribePadDevices(const std::wstring& name);
 
 // Feeds one pad's input reports, each to the device of the collection that declares it.
 // Reports reach the device in the order sent; a full queue is waited out, nothing is dropped.

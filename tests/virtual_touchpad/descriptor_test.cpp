@@ -106,15 +106,18 @@ TEST(VirtualTouchpadFeed, TakesAFreeIdAndLeavesTheGlobalsAsTheyWere) {
     vtp::Feed feed;
     ASSERT_TRUE(vtp::AddFeed(parts[1], feed, error)) << error;
     EXPECT_EQ(feed.reportId, 0xFE);
-    EXPECT_EQ(feed.payloadBytes, 2u + 1u + 6u);
+    // Room for the device's counters, read back through it, where the reports are shorter.
+    EXPECT_EQ(feed.payloadBytes, 2u + 4u * vtp::FeedCounters);
     const Bytes& d = parts[1].descriptor;
     // Push ... Pop, then the collection's own End Collection.
     EXPECT_EQ(d.back(), 0xC0);
     EXPECT_EQ(d[d.size() - 2], 0xB4);
     Bytes out;
     ASSERT_TRUE(vtp::FeedReport(feed, {0x03, 1, 2, 3, 4, 5}, out));
-    EXPECT_EQ(out, (Bytes{0xFE, 'V', 'T', 6, 0x03, 1, 2, 3, 4, 5}));
-    EXPECT_FALSE(vtp::FeedReport(feed, Bytes(7, 0), out));
+    Bytes expected = {0xFE, 'V', 'T', 6, 0x03, 1, 2, 3, 4, 5};
+    expected.resize(1 + feed.payloadBytes);
+    EXPECT_EQ(out, expected);
+    EXPECT_FALSE(vtp::FeedReport(feed, Bytes(feed.payloadBytes - 2, 0), out));
 }
 
 TEST(VirtualTouchpadFeed, WithoutReportIdsOnlyWhereNoFeatureWouldBeShared) {

@@ -68,7 +68,7 @@ protected:
 
 TEST_F(OnPad, APadUnpluggedMidTouchLiftsTheFingerWithoutATapAndFreesTheMouseAtOnce) {
     Touch(2000, 1200, 5);
-    ASSERT_TRUE(pad->sink->WaitForCalls(5));
+    ASSERT_TRUE(pad->sink->WaitForCalls(5)) << vtp::DescribeDelivery(L"pad");
     MouseHookCounts before = MouseHookTotals();
     MouseHookCounts after = AfterAMove();
     EXPECT_EQ(after.inUse, before.inUse + 1) << "a finger on the pad holds the mouse";
@@ -100,7 +100,7 @@ TEST_F(OnPad, APadUnpluggedMidTouchLiftsTheFingerWithoutATapAndFreesTheMouseAtOn
     Feed(true, 3000, 1200);
     Feed(true, 3000, 1200);
     Feed(false, 3000, 1200);
-    ASSERT_TRUE(pad->sink->WaitForCalls(done + 4));
+    ASSERT_TRUE(pad->sink->WaitForCalls(done + 4)) << vtp::DescribeDelivery(L"pad");
     const std::vector<Call> tap = pad->sink->Calls();
     EXPECT_EQ(tap[done + 2].a, 0x10000) << "the lift of a tap";
 }

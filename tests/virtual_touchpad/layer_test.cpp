@@ -14,6 +14,7 @@
 extern "C" {
 #include <hidsdi.h>
 }
+#include "support/player_window.h"
 #include "virtual_pads.h"
 
 namespace {
@@ -237,8 +238,9 @@ void FeedTo(const wchar_t* pad, const char* report) {
     vpadtest::Feed(feeder, report);
 }
 
-// Feeds the reports to the pad and collects the frames the layer makes of them.
-std::vector<ptp::Frame> Decode(const DecodeCase& c, size_t expected) {
+// Feeds the reports to the pad and collects the frames the layer makes of them; where fewer
+// came, `delivery` says how the pad's reports went while the layer still listened.
+std::vector<ptp::Frame> Decode(const DecodeCase& c, size_t expected, std::string& delivery) {
     Listener listener(c.pad, c.collection);
     for (size_t i = 0; i < c.reports.size(); ++i) {
         FeedTo(c.pad, c.reports[i]);
@@ -247,6 +249,9 @@ std::vector<ptp::Frame> Decode(const DecodeCase& c, size_t expected) {
         }
     }
     listener.PumpFrames(expected);
+    if (listener.log.frames.size() < expected) {
+        delivery = vtp::DescribeDelivery(c.pad);
+    }
     return listener.log.frames;
 }
 
@@ -304,8 +309,9 @@ const DecodeCase DecodeCases[] = {
 TEST_F(VirtualPads, ReportsBecomeExactlyTheFramesTheyHold) {
     for (const DecodeCase& c : DecodeCases) {
         SCOPED_TRACE(c.name);
-        const std::vector<ptp::Frame> frames = Decode(c, c.frames.size());
-        ASSERT_EQ(frames.size(), c.frames.size());
+        std::string delivery;
+        const std::vector<ptp::Frame> frames = Decode(c, c.frames.size(), delivery);
+        ASSERT_EQ(frames.size(), c.frames.size()) << delivery;
         for (size_t f = 0; f < frames.size(); ++f) {
             const auto& [button, contacts] = c.frames[f];
             EXPECT_EQ(frames[f].button, button) << "frame " << f;
@@ -323,6 +329,23 @@ TEST_F(VirtualPads, ReportsBecomeExactlyTheFramesTheyHold) {
     }
 }
 
+// Wine queues a pad's reports only on a desktop whose foreground window has the focus. A window
+// that takes the foreground and goes with its thread leaves the desktop without one, as a test
+// program that showed a window and ended leaves it for the next: the feed makes it deliver.
+TEST_F(VirtualPads, ReportsArriveAfterTheWindowInFrontHasGone) {
+    {
+        StandInPlayer front(WmPlayerWindowClass, PlayerShow::Normal);
+        ASSERT_NE(front.Handle(), nullptr);
+        SetForegroundWindow(front.Handle());
+    }
+    ASSERT_FALSE(vtp::DesktopDeliversReports()) << "the window in front left no foreground";
+    Listener listener(L"hybrid1", 0);
+    FeedTo(L"hybrid1", "04 07 E8 03 F4 01 00 05 01 00");
+    FeedTo(L"hybrid1", "04 05 E8 03 F4 01 50 05 01 00");
+    listener.PumpFrames(2);
+    EXPECT_EQ(listener.log.frames.size(), 2u) << vtp::DescribeDelivery(L"hybrid1");
+}
+
 // --- pads that come and go -----------------------------------------------------------------
 
 TEST_F(VirtualPads, AnotherTouchpadIsTakenOnceThePadInUseHasNoContactDown) {
@@ -337,7 +360,8 @@ TEST_F(VirtualPads, AnotherTouchpadIsTakenOnceThePadInUseHasNoContactDown) {
     // Once it is up, the other pad's next contact is, with the other pad's geometry.
     FeedTo(L"hybrid2", "01 03 23 61 45 00 00 00 00 00 07 01");
     listener.PumpFrames(3);
-    ASSERT_EQ(listener.log.frames.size(), 3u);
+    ASSERT_EQ(listener.log.frames.size(), 3u)
+        << vtp::DescribeDelivery(L"hybrid1") << vtp::DescribeDelivery(L"hybrid2");
     EXPECT_EQ(listener.log.changes, 1);
     EXPECT_EQ(listener.log.frames[2].contacts[0].x, 0x123);
     EXPECT_EQ(listener.log.frames[2].contacts[0].y, 0x456);
@@ -347,7 +371,7 @@ TEST_F(VirtualPads, APadUnpluggedMidTouchIsLiftedAndUsedAgainWhenPluggedBackIn) 
     Listener listener(L"inches", 0);
     FeedTo(L"inches", "07 00 1B FF 07 33 05 00 00 00 00 00 00 00 00 00 00 00 02 01");
     listener.PumpFrames(1);
-    ASSERT_EQ(listener.log.frames.size(), 1u);
+    ASSERT_EQ(listener.log.frames.size(), 1u) << vtp::DescribeDelivery(L"inches");
     vpadtest::Unplug(L"inches");
     listener.PumpUntil([&] { return listener.log.removals > 0; }, 3000);
     EXPECT_EQ(listener.log.removals, 1) << "the removal of the pad in use is told at once";
@@ -356,7 +380,8 @@ TEST_F(VirtualPads, APadUnpluggedMidTouchIsLiftedAndUsedAgainWhenPluggedBackIn) 
     ASSERT_NE(vpadtest::RawInputHandle(L"inches", 0), nullptr);
     FeedTo(L"inches", "07 00 0B 00 01 00 01 00 00 00 00 00 00 00 00 00 00 00 03 01");
     listener.PumpFrames(2);
-    ASSERT_EQ(listener.log.frames.size(), 2u) << "the pad plugged back in is read";
+    ASSERT_EQ(listener.log.frames.size(), 2u) << "the pad plugged back in is read\n"
+                                              << vtp::DescribeDelivery(L"inches");
     EXPECT_EQ(listener.log.frames[1].contacts[0].x, 256);
     EXPECT_EQ(listener.log.changes, 1) << "a new device, announced";
 }

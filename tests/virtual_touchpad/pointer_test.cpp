@@ -132,14 +132,14 @@ TEST_F(Pointer, AClickIsHeldBackOnlyWhileThePadReportsAndTheClaimIsOn) {
     EXPECT_EQ(ClickTarget(), 1) << "the pad is silent: the mouse works";
     {
         Finger finger;
-        ASSERT_TRUE(sink->WaitForCalls(1));
+        ASSERT_TRUE(sink->WaitForCalls(1)) << vtp::DescribeDelivery(L"pad");
         EXPECT_EQ(ClickTarget(), 0) << "a finger on the pad: the click is the pad's";
     }
     Pump(PadInUseMs + 100);
     EXPECT_EQ(ClickTarget(), 1) << "the pad fell silent";
     {
         Finger finger;
-        ASSERT_TRUE(sink->WaitForCalls(sink->Count() + 1));
+        ASSERT_TRUE(sink->WaitForCalls(sink->Count() + 1)) << vtp::DescribeDelivery(L"pad");
         EXPECT_EQ(device->Unclaim(), S_OK);
         ASSERT_TRUE(PtpWaitDelivery(5000));
         EXPECT_EQ(ClickTarget(), 1) << "unclaimed, with the finger still on the pad";
@@ -149,7 +149,7 @@ TEST_F(Pointer, AClickIsHeldBackOnlyWhileThePadReportsAndTheClaimIsOn) {
 TEST_F(Pointer, APadUnpluggedWhileTouchedLetsClicksThroughAtOnce) {
     ASSERT_EQ(device->Claim(0), S_OK);
     Finger finger;
-    ASSERT_TRUE(sink->WaitForCalls(1));
+    ASSERT_TRUE(sink->WaitForCalls(1)) << vtp::DescribeDelivery(L"pad");
     EXPECT_EQ(ClickTarget(), 0);
     vpadtest::Unplug(L"pad");
     EXPECT_EQ(ClickTarget(), 1) << "the pad is gone";
@@ -169,7 +169,7 @@ TEST_F(Pointer, AfterASinkHeldForTwoSecondsClicksAreStillHeldBack) {
     ASSERT_TRUE(entered.Wait(5000));
     Pump(2000);
     release.Set();
-    ASSERT_TRUE(sink->WaitForCalls(2));
+    ASSERT_TRUE(sink->WaitForCalls(2)) << vtp::DescribeDelivery(L"pad");
     EXPECT_EQ(ClickTarget(), 0) << "after the stall, with the finger on the pad";
 }
 

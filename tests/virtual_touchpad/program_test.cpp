@@ -240,7 +240,8 @@ TEST_F(OnVirtualPad, EveryKindOfPadGivesTheSameKeysForTheSameTouches) {
         ASSERT_TRUE(app.Started());
         Toucher touch(kind, feeder);
         const bool answered = TapUntilTapdeckAnswers(touch, hook);
-        ASSERT_TRUE(answered) << "Tapdeck never answered a tap: " << app.Output();
+        ASSERT_TRUE(answered) << "Tapdeck never answered a tap: " << app.Output() << "\n"
+                              << vtp::DescribeDelivery(L"pad");
         // The session starts on a clean slate.
         Sleep(300);
         hook.Clear();
@@ -288,7 +289,7 @@ TEST_F(OnVirtualPad, ASessionRecordedOnTheVirtualPadReplaysOnTheSimulatorWithThe
         ASSERT_TRUE(app.Started());
         Toucher touch(kind, feeder);
         const bool answered = TapUntilTapdeckAnswers(touch, hook);
-        ASSERT_TRUE(answered) << app.Output();
+        ASSERT_TRUE(answered) << app.Output() << "\n" << vtp::DescribeDelivery(L"pad");
         touch.Slide(StripAcross, StripUp, 18);
         touch.Tap(ExitAcross, ExitUp);
         ASSERT_TRUE(app.Wait(10000));
@@ -371,7 +372,7 @@ TEST_F(OnVirtualPad, ThePanelOnScreenFollowsTheFingerAndGoesWithTheSession) {
     Sleep(100);
     watching = false;
     watcher.join();
-    ASSERT_TRUE(answered);
+    ASSERT_TRUE(answered) << vtp::DescribeDelivery(L"pad");
     ASSERT_TRUE(ended);
     EXPECT_EQ(app.ExitCode(), 0u);
     EXPECT_TRUE(shown);

@@ -4,21 +4,7 @@
 
 #include "support/process.h"
 
-#include <cwctype>
-#include <vector>
-
 namespace vpadtest {
-
-namespace {
-
-std::wstring Lower(std::wstring text) {
-    for (wchar_t& c : text) {
-        c = static_cast<wchar_t>(std::towlower(c));
-    }
-    return text;
-}
-
-} // namespace
 
 void Install(const std::wstring& name, const std::wstring& file,
              const std::vector<vtp::Bytes>& features) {
@@ -49,25 +35,10 @@ void Replug(const std::wstring& name) {
 }
 
 HANDLE RawInputHandle(const std::wstring& name, size_t collection, DWORD waitMs) {
-    const std::wstring path = Lower(vtp::DevicePath(name, collection));
     const DWORD start = GetTickCount();
     do {
-        UINT count = 0;
-        GetRawInputDeviceList(nullptr, &count, sizeof(RAWINPUTDEVICELIST));
-        std::vector<RAWINPUTDEVICELIST> list(count + 8);
-        count = static_cast<UINT>(list.size());
-        const UINT got = GetRawInputDeviceList(list.data(), &count, sizeof(RAWINPUTDEVICELIST));
-        for (UINT i = 0; i < got && got != static_cast<UINT>(-1); ++i) {
-            if (list[i].dwType != RIM_TYPEHID) {
-                continue;
-            }
-            wchar_t device[512] = {};
-            UINT size = 511;
-            if (GetRawInputDeviceInfoW(list[i].hDevice, RIDI_DEVICENAME, device, &size) !=
-                    static_cast<UINT>(-1) &&
-                !path.empty() && Lower(device) == path) {
-                return list[i].hDevice;
-            }
+        if (const HANDLE device = vtp::RawInputDevice(name, collection)) {
+            return device;
         }
         // A new device is listed some tens of milliseconds after it arrives.
         Sleep(10);

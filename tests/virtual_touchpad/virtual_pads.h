@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "delivery.h"
 #include "devices.h"
 
 namespace vpadtest {

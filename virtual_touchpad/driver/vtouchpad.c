@@ -3,7 +3,8 @@
 // library before the driver is installed), and whose input reports are fed by a test through
 // one vendor-defined feature report that the control library adds to the descriptor. Fed
 // reports are queued and handed back, in order, to the class driver's reads; none is dropped.
-// Other feature reports are answered from a table given at install, or with what was last set.
+// Other feature reports are answered from a table given at install, or with what was last set;
+// a read of the feed report answers the device's counters, for a test that saw no report.
 //
 // The class driver may call in from several threads at once; everything a device holds that
 // changes after start is guarded by its spin lock.
@@ -37,6 +38,12 @@ typedef struct {
     LIST_ENTRY queued; // QueuedReport
     ULONG queuedCount;
     LIST_ENTRY pendingReads; // IRPs, by Tail.Overlay.ListEntry
+    ULONG pendingCount;
+    // Since start: reports fed and taken into the device, reads completed with a report, feeds
+    // refused because the queue was full.
+    ULONG fedCount;
+    ULONG deliveredCount;
+    ULONG refusedCount;
     // Read at start; not changed after, except the feature table (under the lock).
     PUCHAR descriptor;
     ULONG descriptorLength;
@@ -212,8 +219,11 @@ static void NTAPI CancelRead(PDEVICE_OBJECT fdo, PIRP irp) {
     KIRQL irql = PASSIVE_LEVEL;
     KeAcquireSpinLock(&device->lock, &irql);
     // A read already taken off the list by a feed has an empty entry: removing it is harmless.
-    RemoveEntryList(&irp->Tail.Overlay.ListEntry);
-    InitializeListHead(&irp->Tail.Overlay.ListEntry);
+    if (!IsListEmpty(&irp->Tail.Overlay.ListEntry)) {
+        RemoveEntryList(&irp->Tail.Overlay.ListEntry);
+        InitializeListHead(&irp->Tail.Overlay.ListEntry);
+        device->pendingCount--;
+    }
     KeReleaseSpinLock(&device->lock, irql);
     Complete(irp, STATUS_CANCELLED, 0);
 }
@@ -232,6 +242,7 @@ static PIRP TakePendingRead(Device* device) {
     while (!IsListEmpty(&device->pendingReads)) {
         PLIST_ENTRY entry = RemoveHeadList(&device->pendingReads);
         InitializeListHead(entry);
+        device->pendingCount--;
         PIRP irp = CONTAINING_RECORD(entry, IRP, Tail.Overlay.ListEntry);
         if (IoSetCancelRoutine(irp, NULL) != NULL) {
             return irp;
@@ -253,6 +264,7 @@ static NTSTATUS Read(PDEVICE_OBJECT fdo, PIRP irp) {
         QueuedReport* report =
             CONTAINING_RECORD(RemoveHeadList(&device->queued), QueuedReport, entry);
         device->queuedCount--;
+        device->deliveredCount++;
         KeReleaseSpinLock(&device->lock, irql);
         const ULONG length = CopyReport(irp, report);
         ExFreePoolWithTag(report, VTP_TAG);
@@ -265,6 +277,7 @@ static NTSTATUS Read(PDEVICE_OBJECT fdo, PIRP irp) {
     }
     IoMarkIrpPending(irp);
     InsertTailList(&device->pendingReads, &irp->Tail.Overlay.ListEntry);
+    device->pendingCount++;
     KeReleaseSpinLock(&device->lock, irql);
     return STATUS_PENDING;
 }
@@ -293,15 +306,19 @@ static NTSTATUS Feed(Device* device, const UCHAR* payload, ULONG length) {
     PIRP irp = IsListEmpty(&device->queued) ? TakePendingRead(device) : NULL;
     if (irp == NULL) {
         if (device->queuedCount >= VTP_MAX_QUEUED) {
+            device->refusedCount++;
             KeReleaseSpinLock(&device->lock, irql);
             ExFreePoolWithTag(report, VTP_TAG);
             return STATUS_DEVICE_BUSY;
         }
         InsertTailList(&device->queued, &report->entry);
         device->queuedCount++;
+        device->fedCount++;
         KeReleaseSpinLock(&device->lock, irql);
         return STATUS_SUCCESS;
     }
+    device->fedCount++;
+    device->deliveredCount++;
     KeReleaseSpinLock(&device->lock, irql);
     const ULONG copied = CopyReport(irp, report);
     ExFreePoolWithTag(report, VTP_TAG);
@@ -365,6 +382,21 @@ static NTSTATUS GetFeature(Device* device, PIRP irp) {
     packet->reportBuffer[0] = packet->reportId;
     KIRQL irql = PASSIVE_LEVEL;
     KeAcquireSpinLock(&device->lock, &irql);
+    if (device->feedReportId == packet->reportId) {
+        // The magic, then fed, delivered, queued, pending reads and refused, 4 bytes each.
+        const ULONG counters[] = {device->fedCount, device->deliveredCount, device->queuedCount,
+                                  device->pendingCount, device->refusedCount};
+        UCHAR status[3 + sizeof counters];
+        status[0] = packet->reportId;
+        status[1] = VTP_FEED_MAGIC0;
+        status[2] = VTP_FEED_MAGIC1;
+        RtlCopyMemory(status + 3, counters, sizeof counters);
+        KeReleaseSpinLock(&device->lock, irql);
+        const ULONG length =
+            sizeof status < packet->reportBufferLen ? sizeof status : packet->reportBufferLen;
+        RtlCopyMemory(packet->reportBuffer, status, length);
+        return Complete(irp, STATUS_SUCCESS, packet->reportBufferLen);
+    }
     for (ULONG i = 0; i < device->featureCount; ++i) {
         const FeatureReport* feature = &device->features[i];
         if (feature->id == packet->reportId) {
