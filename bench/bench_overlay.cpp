@@ -85,21 +85,23 @@ int main(int argc, char**) {
 
     const overlay::PanelLayout layout = overlay::LayoutFor({1000, 1000, 7000, 5800});
     {
-        // The cost of one paint, alone, at the panel's size on a 1080-line screen.
-        overlay::PanelBitmap bitmap(363, 291);
-        overlay::PanelPainter painter(layout, 363, 291, {1.0F, true});
-        overlay::PanelState state;
-        state.touching = true;
-        state.y = 3400;
+        // The cost of one paint, alone, at the panel's default size at 100%.
+        const overlay::PanelGeometry geometry(layout, 350, 280, 1.0F);
+        overlay::Canvas canvas(geometry.Width(), geometry.Height());
+        overlay::PanelPainter painter(geometry, overlay::MakePalette({}));
+        overlay::PanelScene scene;
+        scene.state.touching = true;
+        scene.state.y = 3400;
         constexpr int paints = 500;
         const long long from = bench::QpcTicks();
         for (int i = 0; i < paints; ++i) {
-            state.x = 1500 + 10 * i;
-            state.under = overlay::ButtonAt(layout, state.x, state.y);
-            painter.Paint(state, bitmap);
+            scene.state.x = 1500 + 10 * i;
+            scene.state.under = overlay::ZoneUnder(layout, scene.state.x, scene.state.y);
+            painter.Paint(scene, canvas);
         }
         const double each = bench::TicksToMicros(bench::QpcTicks() - from) / paints;
-        std::printf("RESULT overlay paint: %.0f us a paint of 363 x 291 pixels\n", each);
+        std::printf("RESULT overlay paint: %.0f us a paint of a finger's move on %d x %d pixels\n",
+                    each, canvas.Width(), canvas.Height());
     }
     overlay::Overlay panel{overlay::OverlaySettings{}};
     if (panel.WaitForWindow(10'000) == nullptr) {
