@@ -121,7 +121,7 @@ RECT Canvas::Clipped(const RECT& area) const {
 }
 
 void Canvas::Blend(int x, int y, Colour colour, float coverage) {
-    const auto alpha = static_cast<uint32_t>(std::lround(static_cast<float>(colour.a) * coverage));
+    const auto alpha = static_cast<uint32_t>(std::lrint(static_cast<float>(colour.a) * coverage));
     if (alpha == 0) {
         return;
     }
@@ -166,20 +166,30 @@ RECT PixelBounds(const RectF& box, float reach) {
 }
 
 void Canvas::FillRoundedRect(const RectF& box, float radius, Colour colour) {
-    // Inside the corners' reach the distance is needed; the rest of the box is covered whole.
     const float r = std::clamp(radius, 0.0F, std::min(box.Width(), box.Height()) / 2);
-    const RECT bounds = PixelBounds(box, 1.0F);
-    const RECT area = Clipped(bounds);
+    const RECT area = Clipped(PixelBounds(box, 1.0F));
+    const uint32_t solid =
+        0xff000000U | (uint32_t{colour.r} << 16) | (uint32_t{colour.g} << 8) | colour.b;
     for (LONG y = area.top; y < area.bottom; ++y) {
         const float cy = static_cast<float>(y) + 0.5F;
+        // The pixels a whole pixel or more inside the box, clear of its corners, are covered
+        // whole: on rows away from the corners, all but the two edges' pixels.
+        const bool straight = cy >= box.top + r + 1 && cy <= box.bottom - r - 1;
+        const bool inside = cy >= box.top + 1 && cy <= box.bottom - 1;
+        const float from = straight ? box.left + 1 : box.left + r + 1;
+        const float to = straight ? box.right - 1 : box.right - r - 1;
+        uint32_t* row = bits + static_cast<size_t>(y) * static_cast<size_t>(width);
         for (LONG x = area.left; x < area.right; ++x) {
             const float cx = static_cast<float>(x) + 0.5F;
-            const bool inner = cx >= box.left + r + 1 && cx <= box.right - r - 1 &&
-                               cy >= box.top + 1 && cy <= box.bottom - 1;
-            const bool innerTall = cy >= box.top + r + 1 && cy <= box.bottom - r - 1 &&
-                                   cx >= box.left + 1 && cx <= box.right - 1;
-            const float cover =
-                inner || innerTall ? 1.0F : Coverage(RoundedBoxDistance({cx, cy}, box, r));
+            if (inside && cx >= from && cx <= to) {
+                if (colour.a == 255) {
+                    row[x] = solid;
+                } else {
+                    Blend(static_cast<int>(x), static_cast<int>(y), colour, 1.0F);
+                }
+                continue;
+            }
+            const float cover = Coverage(RoundedBoxDistance({cx, cy}, box, r));
             if (cover > 0) {
                 Blend(static_cast<int>(x), static_cast<int>(y), colour, cover);
             }
@@ -191,16 +201,18 @@ void Canvas::StrokeRoundedRect(const RectF& box, float radius, float strokeWidth
     const float half = strokeWidth / 2;
     const RectF middle{box.left + half, box.top + half, box.right - half, box.bottom - half};
     const float r = std::max(0.0F, radius - half);
-    const RECT bounds = PixelBounds(box, 1.0F);
-    const RECT area = Clipped(bounds);
+    const RECT area = Clipped(PixelBounds(box, 1.0F));
     for (LONG y = area.top; y < area.bottom; ++y) {
         const float cy = static_cast<float>(y) + 0.5F;
+        // Well inside the stroke's inner edge nothing is drawn: the row's middle is skipped.
+        const bool clear =
+            cy > box.top + strokeWidth + radius + 1 && cy < box.bottom - strokeWidth - radius - 1;
+        const float from = box.left + strokeWidth + 1;
+        const float to = box.right - strokeWidth - 1;
         for (LONG x = area.left; x < area.right; ++x) {
             const float cx = static_cast<float>(x) + 0.5F;
-            // Well inside the stroke's inner edge nothing is drawn.
-            if (cx > box.left + strokeWidth + radius + 1 &&
-                cx < box.right - strokeWidth - radius - 1 && cy > box.top + strokeWidth + 1 &&
-                cy < box.bottom - strokeWidth - 1) {
+            if (clear && cx > from && cx < to) {
+                x = std::max(x, static_cast<LONG>(std::floor(to - 0.5F)));
                 continue;
             }
             const float cover = Coverage(std::fabs(RoundedBoxDistance({cx, cy}, middle, r)) - half);

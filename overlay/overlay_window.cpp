@@ -11,8 +11,7 @@ namespace overlay {
 
 namespace {
 
-// Posted to the panel's window: the shared state changed; and: end the thread.
-constexpr UINT WakeMessage = WM_APP + 1;
+// Posted to the panel's window: end the thread.
 constexpr UINT StopMessage = WM_APP + 2;
 // Not in the headers the program builds against (it targets Windows 7).
 constexpr UINT DpiChangedMessage = 0x02E0;
@@ -131,8 +130,12 @@ bool Overlay::Frame::operator==(const Frame& other) const {
 }
 
 Overlay::Overlay(const OverlaySettings& panelSettings)
-    : settings(panelSettings), ready(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
-    if (!ready) {
+    : ready(CreateEventW(nullptr, TRUE, FALSE, nullptr)),
+      wake(CreateEventW(nullptr, FALSE, FALSE, nullptr)), settings(panelSettings) {
+    if (!ready || !wake) {
+        if (ready) {
+            SetEvent(ready.Get());
+        }
         return;
     }
     thread = UniqueHandle(CreateThread(nullptr, 0, ThreadMain, this, 0, &threadId));
@@ -188,12 +191,14 @@ void Overlay::Update(const PacketView& packet) {
     AcquireSRWLockExclusive(&lock);
     ++shared.updates;
     const bool changed = shared.visible && shared.tracker && shared.tracker->OnPacket(packet, now);
-    const bool post = changed && !shared.wakePosted;
-    shared.wakePosted = shared.wakePosted || changed;
+    // Sooner than RedrawMs after the last frame, the look the panel's thread takes after each
+    // frame (or the next report) draws it.
+    const bool post =
+        changed && !shared.wakePosted && (!shared.framed || now - shared.lastFrameMs >= RedrawMs);
+    shared.wakePosted = shared.wakePosted || post;
     ReleaseSRWLockExclusive(&lock);
-    HWND target = window.load();
-    if (post && target != nullptr) {
-        PostMessageW(target, WakeMessage, 0, 0);
+    if (post) {
+        SetEvent(wake.Get());
     }
 }
 
@@ -202,9 +207,8 @@ void Overlay::Wake() {
     const bool post = !shared.wakePosted;
     shared.wakePosted = true;
     ReleaseSRWLockExclusive(&lock);
-    HWND target = window.load();
-    if (post && target != nullptr) {
-        PostMessageW(target, WakeMessage, 0, 0);
+    if (post) {
+        SetEvent(wake.Get());
     }
 }
 
@@ -227,13 +231,6 @@ void Overlay::Run() {
         window.store(made.Handle());
         SetEvent(ready.Get());
         if (made.Handle() != nullptr && !stopping.load()) {
-            // Changes made before the window existed found nobody to wake.
-            AcquireSRWLockExclusive(&lock);
-            const bool missed = shared.wakePosted;
-            ReleaseSRWLockExclusive(&lock);
-            if (missed) {
-                PostMessageW(made.Handle(), WakeMessage, 0, 0);
-            }
             Loop();
         }
         window.store(nullptr);
@@ -255,9 +252,15 @@ void Overlay::Loop() {
                                 : static_cast<DWORD>((left * 1000 + CounterFrequency() - 1) /
                                                      CounterFrequency());
         }
-        MsgWaitForMultipleObjectsEx(0, nullptr, timeout, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+        // One wake-up or one message a turn: the wait returns at once while more are queued,
+        // and no empty look at the queue is made.
+        HANDLE woken = wake.Get();
+        const DWORD got =
+            MsgWaitForMultipleObjectsEx(1, &woken, timeout, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
         MSG message;
-        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        if (got == WAIT_OBJECT_0) {
+            Refresh();
+        } else if (got == WAIT_OBJECT_0 + 1 && PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
             if (message.message == WM_QUIT) {
                 return;
             }
@@ -273,9 +276,6 @@ void Overlay::Loop() {
 
 LRESULT Overlay::Messages::OnMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
-    case WakeMessage:
-        overlay.Refresh();
-        return 0;
     case StopMessage:
         PostQuitMessage(0);
         return 0;
@@ -362,6 +362,12 @@ void Overlay::Refresh() {
         Place(layout);
     }
     if (volume) {
+        // The default output may have changed: looked at again at each new Show and at each
+        // tap or step (a new caption), when the level matters.
+        if (drawn && (frame.generation != drawn->generation ||
+                      !(frame.scene.state.caption == drawn->scene.state.caption))) {
+            volume->Recheck();
+        }
         frame.scene.volume = volume->Level();
     }
     frame.lookGeneration = lookGeneration;
@@ -394,6 +400,11 @@ void Overlay::Refresh() {
         if (frame.form == Form::Fading) {
             sooner(lastFrameAt + Ticks(RedrawMs));
         }
+        // A last look for what reports brought too soon after the last frame to wake it.
+        const long long check = lastFrameAt + Ticks(RedrawMs + LateMs);
+        if (drawn && check > now) {
+            sooner(check);
+        }
         if (idleAt && frame.form == Form::Full) {
             sooner(*idleAt);
         }
@@ -418,6 +429,10 @@ void Overlay::Refresh() {
     drawn = frame;
     drawnGeneration = frame.generation;
     lastFrameAt = now;
+    AcquireSRWLockExclusive(&lock);
+    shared.framed = true;
+    shared.lastFrameMs = nowMs;
+    ReleaseSRWLockExclusive(&lock);
     drawnSummary.store(PackDrawn(layout, frame.scene, palette.kind, frame.form == Form::Idle));
     redraws.fetch_add(1);
     if (observer != nullptr) {
@@ -489,6 +504,9 @@ void Overlay::HideWindow() {
     if (layered != nullptr) {
         layered->Hide();
     }
+    AcquireSRWLockExclusive(&lock);
+    shared.framed = false;
+    ReleaseSRWLockExclusive(&lock);
     drawn.reset();
     drawnSummary.store(0);
 }

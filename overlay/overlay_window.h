@@ -2,16 +2,19 @@
 // in neither the taskbar nor Alt+Tab) on a thread of its own with its own message loop.
 //
 // Threads: one owner thread makes, calls and destroys an Overlay. Show, Hide and Update never
-// wait for the panel's thread: they change the shared state under a short lock and post one
-// wake-up when none is outstanding. The destructor ends the panel's thread and waits for it:
-// the window is gone when it returns.
+// wait for the panel's thread: they change the shared state under a short lock and set its
+// wake-up event when no wake-up is outstanding. The destructor ends the panel's thread and waits
+// for it: the window is gone when it returns.
 //
-// Pacing: a change is drawn at once when the last frame is RedrawMs old, else at the next
-// report that finds it so, or LateMs after it came if no report comes (the system's wait, not
-// SetTimer: a 16 ms SetTimer ticks at the timer's 15.6 ms granularity and may come only after
-// 31 ms). With a finger moving at 125 reports a second every other report is drawn, each within
-// about 8 ms of its arrival. What fades (a caption, a step's mark, the idle fade) is drawn a
-// frame each RedrawMs; when nothing changes and nothing fades nothing runs at all.
+// Pacing: a report that changes what the panel shows wakes the panel's thread only when the
+// last frame is RedrawMs old, and is drawn at once; one that comes sooner wakes nothing and is
+// drawn with the next report that finds the frame old enough. After each frame the panel's
+// thread looks once more, LateMs after the frame could next be drawn, for a last report that
+// no other follows (with the system's wait, not SetTimer: a 16 ms SetTimer ticks at the
+// timer's 15.6 ms granularity and may come only after 31 ms). With a finger moving at 125
+// reports a second every other report is drawn, each within about 8 ms of its arrival, and the
+// panel's thread wakes once a frame. What fades (a caption, a step's mark, the idle fade) is
+// drawn a frame each RedrawMs; when nothing changes and nothing fades nothing runs at all.
 #pragma once
 
 #include <windows.h>
@@ -33,7 +36,8 @@ namespace overlay {
 
 // The shortest time between two frames.
 inline constexpr DWORD RedrawMs = 12;
-// The longest a change waits for the next report before it is drawn on its own.
+// How much longer than RedrawMs after a frame the panel's thread waits for a report that would
+// draw what changed meanwhile, before it draws it itself.
 inline constexpr DWORD LateMs = 10;
 // The idle fade: the panel fades out over IdleFadeMs, then shows its small form at
 // IdleOpacityPercent (or the setting's opacity, when that is lower).
@@ -106,7 +110,9 @@ public:
 private:
     struct Shared {
         bool visible = false;
-        bool wakePosted = false;
+        bool wakePosted = false; // `wake` is set and the panel's thread has not looked yet
+        bool framed = false;     // a frame was drawn, at lastFrameMs
+        DWORD lastFrameMs = 0;   // on PanelNowMs's clock
         unsigned layoutGeneration = 0;
         unsigned long long updates = 0;
         PanelLayout layout;
@@ -146,42 +152,48 @@ private:
     void HideWindow();
     void Loop();
 
-    const OverlaySettings settings;
-
     SRWLOCK lock = SRWLOCK_INIT;
-    Shared shared; // under `lock`
-
     std::atomic<HWND> window{nullptr};
-    std::atomic<bool> stopping{false};
-    std::atomic<long> redraws{0};
-    std::atomic<uint32_t> drawnSummary{0};
     FrameObserver observer = nullptr;
     void* observerContext = nullptr;
     UniqueHandle ready;
+    UniqueHandle wake; // auto-reset: the shared state changed
     UniqueHandle thread;
+
+    // The panel's thread only (the larger members first, the flags last, to pack them).
+    LayeredWindow* layered = nullptr;
+    long long lastFrameAt = 0;
+    Messages messages{*this};
+    std::optional<long long> deadline; // performance counter
+    std::optional<EndpointVolume> volume;
+    Canvas canvas;
+    Canvas idleCanvas;
+    std::optional<Frame> drawn;
+
+    Shared shared; // under `lock`
+
+    std::optional<PanelPainter> painter; // the panel's thread only
+    std::atomic<long> redraws{0};
+    std::atomic<uint32_t> drawnSummary{0};
     DWORD threadId = 0;
 
     // The panel's thread only.
-    Messages messages{*this};
-    LayeredWindow* layered = nullptr;
-    std::optional<long long> deadline; // performance counter
-    long long lastFrameAt = 0;
-    bool placed = false;
-    Screen screen;
-    RECT place{};
-    bool lookStale = true;
     unsigned lookGeneration = 0;
-    Palette palette;
     unsigned drawnGeneration = 0;
-    std::optional<Frame> drawn;
-    BYTE drawnOpacity = 0;
-    Canvas canvas;
-    Canvas idleCanvas;
     float idleScale = 0;
     unsigned idleLook = 0;
-    std::optional<PanelPainter> painter;
     unsigned painterGeneration = 0;
-    std::optional<EndpointVolume> volume;
+    RECT place{};
+    Screen screen;
+
+    const OverlaySettings settings;
+    Palette palette; // the panel's thread only
+
+    std::atomic<bool> stopping{false};
+    // The panel's thread only.
+    bool placed = false;
+    bool lookStale = true;
+    BYTE drawnOpacity = 0;
     bool volumeAsked = false;
 };
 

@@ -7,6 +7,7 @@
 // the display's scale (1.5 for 150%).
 #include <windows.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cwchar>
 #include <string>
@@ -51,7 +52,7 @@ int wmain(int argc, wchar_t** argv) {
 
     overlay::SystemLook look;
     look.kind = theme == L"dark" ? overlay::ThemeKind::Dark : overlay::ThemeKind::Light;
-    const auto height = static_cast<int>(static_cast<float>(size) * 10.0F * scale + 0.5F);
+    const auto height = static_cast<int>(std::lround(static_cast<float>(size) * 10.0F * scale));
     const SIZE body = overlay::BodySize(layout.pad, height, 4096);
     const overlay::PanelGeometry geometry(layout, body.cx, body.cy, scale);
     overlay::Canvas canvas(geometry.Width(), geometry.Height());

@@ -368,26 +368,31 @@ void PanelPainter::Paint(const PanelScene& scene, Canvas& target) {
     lastTarget = &target;
 }
 
-void PanelPainter::DrawInk(Canvas& target, const Ink& ink, Rgb colour, Rgb behind,
-                           float opacity) const {
+void PanelPainter::DrawInk(Canvas& target, const Ink& ink, Rgb colour, Rgb behind, float opacity,
+                           std::optional<POINT> at) const {
     if (ink.Empty()) {
         return;
     }
-    target.DrawMask(ink.rim, ink.at.x - ink.rimReach, ink.at.y - ink.rimReach,
+    const POINT to = at.value_or(ink.at);
+    RECT bounds{to.x - ink.rimReach, to.y - ink.rimReach, to.x + ink.mask.width + ink.rimReach,
+                to.y + ink.mask.height + ink.rimReach};
+    if (IntersectRect(&bounds, &bounds, &target.Clip()) == FALSE) {
+        return;
+    }
+    target.DrawMask(ink.rim, to.x - ink.rimReach, to.y - ink.rimReach,
                     Faded(Solid(behind), opacity));
-    target.DrawMask(ink.mask, ink.at.x, ink.at.y, Faded(Solid(colour), opacity));
+    target.DrawMask(ink.mask, to.x, to.y, Faded(Solid(colour), opacity));
 }
 
 const Ink& PanelPainter::Words(const std::wstring& words, bool semibold) {
-    const auto key = std::make_pair(words, semibold);
-    auto found = captions.find(key);
+    auto found = captions.find(std::make_pair(words, semibold));
     if (found == captions.end()) {
         if (captions.size() > 24) {
             captions.clear();
         }
         Ink ink =
             MakeInk(text.Render(words, {geometry.Px(MinWordEpx), semibold}), 0, 0, geometry.Px(1));
-        found = captions.emplace(key, std::move(ink)).first;
+        found = captions.emplace(std::make_pair(words, semibold), std::move(ink)).first;
     }
     return found->second;
 }
@@ -398,7 +403,14 @@ void PanelPainter::Draw(const PanelScene& scene, const PartKeys& keys, Canvas& t
     target.Clear(clip);
     const RectF& body = geometry.Body();
     const float radius = geometry.BodyRadius();
-    if (palette.shadowOpacity > 0) {
+    // Inside the body clear of its corners no shadow shows.
+    const RECT inner{static_cast<LONG>(body.left + radius), static_cast<LONG>(body.top + radius),
+                     static_cast<LONG>(body.right - radius),
+                     static_cast<LONG>(body.bottom - radius)};
+    RECT within{};
+    const bool shadowed =
+        IntersectRect(&within, &clip, &inner) == FALSE || EqualRect(&within, &clip) == FALSE;
+    if (palette.shadowOpacity > 0 && shadowed) {
         target.Shadow(body, radius, static_cast<float>(geometry.Px(ShadowBlurEpx)),
                       static_cast<float>(geometry.Px(ShadowOffsetEpx)), palette.shadowOpacity);
     }
@@ -469,27 +481,33 @@ void PanelPainter::Draw(const PanelScene& scene, const PartKeys& keys, Canvas& t
 
     // The caption line: what was done (or the panel's name), and the volume at its right.
     const RectF& footer = geometry.Footer();
-    const auto fits = [&](const Ink& ink) {
-        return static_cast<float>(ink.mask.height) <= footer.Height() + 2 &&
-               static_cast<float>(ink.mask.width) <= footer.Width();
-    };
-    int levelLeft = Round(footer.right);
-    if (!keys.words.level.empty()) {
-        Ink level = Words(keys.words.level, false);
-        if (fits(level)) {
-            level.at = {Round(footer.right) - geometry.Px(2) - level.mask.width,
-                        Round(footer.top + (footer.Height() - level.mask.height) / 2)};
-            levelLeft = level.at.x;
-            DrawInk(target, level, palette.textSecondary, palette.background);
+    RECT shared{};
+    const RECT footerBounds = PixelBounds(footer, 1);
+    if (IntersectRect(&shared, &clip, &footerBounds) != FALSE) {
+        const auto fits = [&](const Ink& ink) {
+            return static_cast<float>(ink.mask.height) <= footer.Height() + 2 &&
+                   static_cast<float>(ink.mask.width) <= footer.Width();
+        };
+        const auto middle = [&](const Ink& ink) {
+            return Round(footer.top + (footer.Height() - static_cast<float>(ink.mask.height)) / 2);
+        };
+        int levelLeft = Round(footer.right);
+        if (!keys.words.level.empty()) {
+            const Ink& level = Words(keys.words.level, false);
+            if (fits(level)) {
+                levelLeft = Round(footer.right) - geometry.Px(2) - level.mask.width;
+                DrawInk(target, level, palette.textSecondary, palette.background, 1.0F,
+                        POINT{levelLeft, middle(level)});
+            }
         }
-    }
-    if (!keys.words.text.empty()) {
-        Ink words = Words(keys.words.text, keys.words.caption);
-        words.at = {Round(footer.left) + geometry.Px(2),
-                    Round(footer.top + (footer.Height() - words.mask.height) / 2)};
-        if (fits(words) && words.at.x + words.mask.width < levelLeft - geometry.Px(6)) {
-            DrawInk(target, words, keys.words.caption ? palette.text : palette.textSecondary,
-                    palette.background, keys.words.caption ? keys.captionStrength : 1.0F);
+        if (!keys.words.text.empty()) {
+            const Ink& words = Words(keys.words.text, keys.words.caption);
+            const int left = Round(footer.left) + geometry.Px(2);
+            if (fits(words) && left + words.mask.width < levelLeft - geometry.Px(6)) {
+                DrawInk(target, words, keys.words.caption ? palette.text : palette.textSecondary,
+                        palette.background, keys.words.caption ? keys.captionStrength : 1.0F,
+                        POINT{left, middle(words)});
+            }
         }
     }
     target.ClearClip();

@@ -126,7 +126,9 @@ private:
     RECT MarkerBounds(PointF at) const;
     RECT TileBounds(size_t zone) const;
     void Draw(const PanelScene& scene, const PartKeys& keys, Canvas& target, const RECT& clip);
-    void DrawInk(Canvas& target, const Ink& ink, Rgb colour, Rgb behind, float opacity = 1) const;
+    // The ink in `colour` over its rim in `behind`, at its own place or at `at`.
+    void DrawInk(Canvas& target, const Ink& ink, Rgb colour, Rgb behind, float opacity = 1,
+                 std::optional<POINT> at = std::nullopt) const;
     const Ink& Words(const std::wstring& text, bool semibold);
 
     PanelGeometry geometry;

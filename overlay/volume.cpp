@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <new>
+#include <string>
 #include <utility>
 
 namespace overlay {
@@ -50,9 +51,8 @@ private:
 
 } // namespace
 
-// Told of volume changes and of a new default output, on the system's threads.
-class EndpointVolume::Listener final : public IAudioEndpointVolumeCallback,
-                                       public IMMNotificationClient {
+// Told of volume changes, on the system's threads.
+class EndpointVolume::Listener final : public IAudioEndpointVolumeCallback {
 public:
     Listener(WakeFn wakeFn, void* wakeContext) : wake(wakeFn), context(wakeContext) {}
     Listener(const Listener&) = delete;
@@ -67,8 +67,6 @@ public:
         if (IsEqualIID(iid, IID_IUnknown) ||
             IsEqualIID(iid, __uuidof(IAudioEndpointVolumeCallback))) {
             *out = static_cast<IAudioEndpointVolumeCallback*>(this);
-        } else if (IsEqualIID(iid, __uuidof(IMMNotificationClient))) {
-            *out = static_cast<IMMNotificationClient*>(this);
         } else {
             *out = nullptr;
             return E_NOINTERFACE;
@@ -91,22 +89,6 @@ public:
         }
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE OnDefaultDeviceChanged(EDataFlow flow, ERole role, LPCWSTR) override {
-        if (flow == eRender && role == eMultimedia) {
-            AcquireSRWLockExclusive(&lock);
-            outputChanged = true;
-            ReleaseSRWLockExclusive(&lock);
-            wake(context);
-        }
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE OnDeviceStateChanged(LPCWSTR, DWORD) override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE OnDeviceAdded(LPCWSTR) override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE OnDeviceRemoved(LPCWSTR) override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE OnPropertyValueChanged(LPCWSTR, const PROPERTYKEY) override {
-        return S_OK;
-    }
-
     void Set(std::optional<VolumeLevel> value) {
         AcquireSRWLockExclusive(&lock);
         const bool changed = level != value;
@@ -122,12 +104,6 @@ public:
         ReleaseSRWLockShared(&lock);
         return value;
     }
-    bool TakeOutputChanged() {
-        AcquireSRWLockExclusive(&lock);
-        const bool changed = std::exchange(outputChanged, false);
-        ReleaseSRWLockExclusive(&lock);
-        return changed;
-    }
 
 private:
     ~Listener() = default;
@@ -137,12 +113,11 @@ private:
     void* context;
     SRWLOCK lock = SRWLOCK_INIT;
     std::optional<VolumeLevel> level;
-    bool outputChanged = false;
 };
 
 struct EndpointVolume::Endpoint {
     ComRef<IMMDeviceEnumerator> enumerator;
-    bool toldOfOutputs = false;
+    std::wstring output; // the open endpoint's id
     ComRef<IAudioEndpointVolume> volume;
     bool toldOfVolume = false;
 };
@@ -158,16 +133,11 @@ EndpointVolume::EndpointVolume(WakeFn wakeFn, void* wakeContext)
                                 __uuidof(IMMDeviceEnumerator), endpoint->enumerator.Out()))) {
         return;
     }
-    endpoint->toldOfOutputs =
-        SUCCEEDED(endpoint->enumerator->RegisterEndpointNotificationCallback(listener));
     Open();
 }
 
 EndpointVolume::~EndpointVolume() {
     Close();
-    if (endpoint && endpoint->toldOfOutputs) {
-        endpoint->enumerator->UnregisterEndpointNotificationCallback(listener);
-    }
     endpoint.reset();
     if (listener != nullptr) {
         listener->Release();
@@ -208,15 +178,29 @@ void EndpointVolume::Close() {
     }
 }
 
-std::optional<VolumeLevel> EndpointVolume::Level() {
-    if (listener == nullptr) {
-        return std::nullopt;
+bool EndpointVolume::SameOutput() {
+    ComRef<IMMDevice> device;
+    if (FAILED(endpoint->enumerator->GetDefaultAudioEndpoint(eRender, eMultimedia, device.Put()))) {
+        return endpoint->output.empty();
     }
-    if (listener->TakeOutputChanged()) {
+    LPWSTR id = nullptr;
+    if (FAILED(device->GetId(&id)) || id == nullptr) {
+        return false;
+    }
+    const bool same = endpoint->output == id;
+    CoTaskMemFree(id);
+    return same;
+}
+
+void EndpointVolume::Recheck() {
+    if (endpoint && endpoint->enumerator && !SameOutput()) {
         Close();
         Open();
     }
-    return listener->Get();
+}
+
+std::optional<VolumeLevel> EndpointVolume::Level() const {
+    return listener != nullptr ? listener->Get() : std::nullopt;
 }
 
 } // namespace overlay
