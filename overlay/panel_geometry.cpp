@@ -73,7 +73,13 @@ PanelGeometry::PanelGeometry(const PanelLayout& panelLayout, int bodyWidth, int 
     body = {F(margin), F(margin), F(margin + bodyWidth), F(margin + bodyHeight)};
     bodyRadius =
         std::min(static_cast<float>(Px(BodyRadiusEpx)), std::min(body.Width(), body.Height()) / 4);
-    const float inset = static_cast<float>(Px(InsetEpx));
+    // In effective pixels: at least 3, at most their shares of a small body.
+    const float bodyEpx = static_cast<float>(bodyHeight) / scale;
+    const auto share = [&](float epx, float part) {
+        return static_cast<float>(Px(std::clamp(part * bodyEpx, 3.0F, epx)));
+    };
+    inset = share(InsetEpx, InsetShare);
+    gap = share(GapEpx, GapShare);
     const float footerHeight = static_cast<float>(Px(FooterEpx));
     content = {body.left + inset, body.top + inset, body.right - inset,
                body.bottom - inset - footerHeight};
@@ -145,7 +151,6 @@ bool PanelGeometry::HasStructure() const {
 void PanelGeometry::PlaceAligned() {
     aligned = true;
     tileRadius = static_cast<float>(Px(TileRadiusEpx));
-    const float gap = static_cast<float>(Px(GapEpx));
     // Whole pixels, so that straight edges are crisp.
     const float across = content.Width() - 3 * gap;
     const float button = std::floor(across / (3 + ColumnShare));
@@ -194,7 +199,7 @@ RectF PanelGeometry::Source(size_t zone) const {
 
 PointF PanelGeometry::MapDead(float x, float viewY) const {
     const RECT& pad = layout.pad;
-    const float half = static_cast<float>(Px(InsetEpx)) / 2;
+    const float half = inset / 2;
     const float left = body.left + half;
     const float top = body.top + half;
     const float right = body.right - half;

@@ -26,11 +26,15 @@ namespace overlay {
 // The fixed sizes, in effective pixels.
 inline constexpr float MarginEpx = 12;      // around the body: the shadow's room
 inline constexpr float BodyRadiusEpx = 8;   // Windows 11's flyout corners
-inline constexpr float InsetEpx = 8;        // the body's edge to the tiles
-inline constexpr float GapEpx = 6;          // between tiles
+inline constexpr float InsetEpx = 8;        // the body's edge to the tiles, at most
+inline constexpr float GapEpx = 6;          // between tiles, at most
 inline constexpr float TileRadiusEpx = 4;   // Windows 11's control corners
 inline constexpr float FooterEpx = 22;      // the caption line
 inline constexpr float ColumnShare = 0.75F; // the right-hand column's width, of a button's
+// A small panel keeps its inset and gaps in proportion: at most these shares of its height,
+// and at least 3 effective pixels.
+inline constexpr float InsetShare = 0.035F;
+inline constexpr float GapShare = 0.025F;
 
 // A body `height` pixels high as wide as the pad's proportions make it, and no wider than
 // `maxWidth`, keeping them.
@@ -58,6 +62,9 @@ public:
     bool Shown(size_t zone) const;
     float TileRadius() const { return tileRadius; }
     const RectF& Footer() const { return footer; }
+    // The body's edge to the tiles, and the gap between tiles, in pixels.
+    float Inset() const { return inset; }
+    float Gap() const { return gap; }
     // The finger's marker: its radius and its ring's width.
     float MarkerRadius() const { return markerRadius; }
     float MarkerWidth() const { return markerWidth; }
@@ -83,6 +90,8 @@ private:
     int height;
     RectF body;
     float bodyRadius;
+    float inset = 0;
+    float gap = 0;
     RectF content; // inside the inset, above the footer
     RectF footer;
     bool aligned = false;

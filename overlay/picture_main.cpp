@@ -2,9 +2,9 @@
 // PNG with its shadow in the alpha: the Precision Touchpad library's pad mid-session, "Next"
 // just tapped (pressed, its caption below), a finger resting on button 5, the volume at 40%.
 // The README's pictures are made with it (tools/overlay-picture.sh).
-//   tapdeck-overlay-picture.exe OUT.png [light|dark] [SIZE SCALE]
+//   tapdeck-overlay-picture.exe OUT.png [light|dark|contrast] [SIZE SCALE]
 // SIZE is the panel's height in tens of effective pixels (as the OverlaySize setting), SCALE
-// the display's scale (1.5 for 150%).
+// the display's scale (1.5 for 150%); "contrast" is Windows' "High Contrast Black" scheme.
 #include <windows.h>
 
 #include <cmath>
@@ -21,15 +21,16 @@
 
 int wmain(int argc, wchar_t** argv) {
     if (argc != 2 && argc != 3 && argc != 5) {
-        std::fputs("usage: tapdeck-overlay-picture.exe OUT.png [light|dark] [SIZE SCALE]\n",
-                   stderr);
+        std::fputs(
+            "usage: tapdeck-overlay-picture.exe OUT.png [light|dark|contrast] [SIZE SCALE]\n",
+            stderr);
         return 2;
     }
     const std::wstring theme = argc >= 3 ? argv[2] : L"light";
     const int size = argc == 5 ? static_cast<int>(std::wcstol(argv[3], nullptr, 10)) : 28;
     const float scale = argc == 5 ? std::wcstof(argv[4], nullptr) : 1.5F;
-    if ((theme != L"light" && theme != L"dark") || size < 10 || size > 60 || scale < 0.5F ||
-        scale > 4.0F) {
+    if ((theme != L"light" && theme != L"dark" && theme != L"contrast") || size < 10 || size > 60 ||
+        scale < 0.5F || scale > 4.0F) {
         std::fputs("tapdeck-overlay-picture: theme, size or scale out of range\n", stderr);
         return 2;
     }
@@ -51,7 +52,9 @@ int wmain(int argc, wchar_t** argv) {
     tracker.OnPacket({FlagsAFinger, x, y, 0}, 400);
 
     overlay::SystemLook look;
-    look.kind = theme == L"dark" ? overlay::ThemeKind::Dark : overlay::ThemeKind::Light;
+    look.kind = theme == L"dark"       ? overlay::ThemeKind::Dark
+                : theme == L"contrast" ? overlay::ThemeKind::HighContrast
+                                       : overlay::ThemeKind::Light;
     const auto height = static_cast<int>(std::lround(static_cast<float>(size) * 10.0F * scale));
     const SIZE body = overlay::BodySize(layout.pad, height, 4096);
     const overlay::PanelGeometry geometry(layout, body.cx, body.cy, scale);

@@ -40,24 +40,51 @@ bool Overlap(const RECT& a, const RECT& b) {
     return IntersectRect(&shared, &a, &b) != FALSE;
 }
 
-// The word in two lines at the space that makes the longer line shortest.
-bool Split(const std::wstring& word, std::wstring& first, std::wstring& second) {
-    size_t best = std::wstring::npos;
-    size_t bestLonger = word.size() + 1;
-    for (size_t i = 0; i < word.size(); ++i) {
-        if (word[i] == L' ') {
-            const size_t longer = std::max(i, word.size() - i - 1);
-            if (longer < bestLonger) {
-                bestLonger = longer;
-                best = i;
+// One ink's rim and another's shape share a pixel.
+bool Touch(const Ink& a, const Ink& b) {
+    RECT shared{};
+    const RECT aBounds = a.Bounds();
+    const RECT bBounds = b.Bounds();
+    if (a.Empty() || b.Empty() || IntersectRect(&shared, &aBounds, &bBounds) == FALSE) {
+        return false;
+    }
+    for (LONG y = shared.top; y < shared.bottom; ++y) {
+        for (LONG x = shared.left; x < shared.right; ++x) {
+            const uint8_t rim = a.rim.At(static_cast<int>(x - a.at.x + a.rimReach),
+                                         static_cast<int>(y - a.at.y + a.rimReach));
+            const uint8_t shape =
+                b.mask.At(static_cast<int>(x - b.at.x), static_cast<int>(y - b.at.y));
+            if (rim != 0 && shape != 0) {
+                return true;
             }
         }
     }
-    if (best == std::wstring::npos) {
+    return false;
+}
+
+// The word in two lines at the space (or after the slash) that makes the longer line shortest.
+bool Split(const std::wstring& word, std::wstring& first, std::wstring& second) {
+    size_t bestEnd = std::wstring::npos;
+    size_t bestStart = 0;
+    size_t bestLonger = word.size() + 1;
+    for (size_t i = 0; i + 1 < word.size(); ++i) {
+        if (word[i] != L' ' && word[i] != L'/') {
+            continue;
+        }
+        const size_t end = word[i] == L'/' ? i + 1 : i; // the slash stays on the first line
+        const size_t start = i + 1;
+        const size_t longer = std::max(end, word.size() - start);
+        if (longer < bestLonger) {
+            bestLonger = longer;
+            bestEnd = end;
+            bestStart = start;
+        }
+    }
+    if (bestEnd == std::wstring::npos) {
         return false;
     }
-    first = word.substr(0, best);
-    second = word.substr(best + 1);
+    first = word.substr(0, bestEnd);
+    second = word.substr(bestStart);
     return true;
 }
 
@@ -110,79 +137,110 @@ bool PanelPainter::Fits(int bodyWidth, int bodyHeight, float scale, const Palett
            geometry.Scale() == scale && palette == other;
 }
 
+const PanelWords* PanelPainter::WordsOf(size_t zone, bool& ends) const {
+    ends = false;
+    if (zone == ExitIndex) {
+        return &::LookOf(ZoneClass::Exit).panel;
+    }
+    const ActionWords* action = WordsOfAction(geometry.Layout().zones[zone].action);
+    if (action == nullptr) {
+        return nullptr; // a zone of no action shows nothing
+    }
+    ends = action->endsTapdeck;
+    return &action->panel;
+}
+
+PanelPainter::Room PanelPainter::RoomIn(size_t zone) const {
+    const RectF& tile = geometry.Tile(zone);
+    // Six effective pixels in from the edges, less on a small tile.
+    const int pad = std::max(
+        1, std::min(geometry.Px(TilePadEpx), Round(0.1F * std::min(tile.Width(), tile.Height()))));
+    Room room;
+    room.width = Round(tile.Width()) - 2 * pad;
+    room.height = Round(tile.Height()) - 2 * pad;
+    room.iconMax = std::min({geometry.Px(IconMaxEpx), room.width, room.height});
+    room.preferred =
+        std::clamp(Round(tile.Height() * 0.17F), geometry.Px(MinWordEpx), geometry.Px(MaxWordEpx));
+    return room;
+}
+
+std::optional<PanelPainter::WordFit> PanelPainter::FitWord(const std::wstring& word, int pixels,
+                                                           const Room& room) {
+    const int spacing = geometry.Px(SpacingEpx);
+    const int iconMin = geometry.Px(IconMinEpx);
+    const TextStyle style{pixels, false};
+    const SIZE one = text.Measure(word, style);
+    if (one.cx > 0 && one.cx <= room.width &&
+        std::min(room.iconMax, room.height - spacing - static_cast<int>(one.cy)) >= iconMin) {
+        const int height = static_cast<int>(one.cy);
+        return WordFit{
+            {word, L""}, 1, height, std::min(room.iconMax, room.height - spacing - height)};
+    }
+    if (std::wstring a, b; Split(word, a, b)) {
+        const SIZE first = text.Measure(a, style);
+        const SIZE second = text.Measure(b, style);
+        const int height = static_cast<int>(first.cy);
+        if (std::max(first.cx, second.cx) <= room.width &&
+            std::min(room.iconMax, room.height - spacing - 2 * height) >= iconMin) {
+            return WordFit{
+                {a, b}, 2, height, std::min(room.iconMax, room.height - spacing - 2 * height)};
+        }
+    }
+    return std::nullopt;
+}
+
 void PanelPainter::Fit() {
+    // One size for every tile's words: the largest, down to the smallest allowed, at which
+    // each word that fits at all fits.
+    int common = 0;
     for (size_t zone = ExitIndex; zone < ZoneCount; ++zone) {
-        FitTile(zone);
+        bool ends = false;
+        const PanelWords* words = WordsOf(zone, ends);
+        if (!geometry.Shown(zone) || words == nullptr) {
+            continue;
+        }
+        const Room room = RoomIn(zone);
+        for (int pixels = room.preferred; pixels >= geometry.Px(MinWordEpx); --pixels) {
+            if (FitWord(Widen(words->word), pixels, room)) {
+                common = common == 0 ? pixels : std::min(common, pixels);
+                break;
+            }
+        }
+    }
+    for (size_t zone = ExitIndex; zone < ZoneCount; ++zone) {
+        FitTile(zone, common);
     }
     FitStrip();
 }
 
-void PanelPainter::FitTile(size_t zone) {
+void PanelPainter::FitTile(size_t zone, int wordPixels) {
     TilePlan& plan = plans[zone];
-    if (!geometry.Shown(zone)) {
+    bool ends = false;
+    const PanelWords* words = WordsOf(zone, ends);
+    if (!geometry.Shown(zone) || words == nullptr) {
         return;
     }
     const RectF& tile = geometry.Tile(zone);
-    const PanelWords* words = &::LookOf(ZoneClass::Exit).panel;
-    bool ends = false;
-    if (zone != ExitIndex) {
-        const ActionWords* action = WordsOfAction(geometry.Layout().zones[zone].action);
-        if (action == nullptr) {
-            return; // a zone of no action shows nothing
-        }
-        words = &action->panel;
-        ends = action->endsTapdeck;
-    }
-    const int pad = geometry.Px(TilePadEpx);
-    const int spacing = geometry.Px(SpacingEpx);
-    const int rim = geometry.Px(1);
-    const int availableWidth = Round(tile.Width()) - 2 * pad;
-    const int availableHeight = Round(tile.Height()) - 2 * pad;
-    if (availableWidth <= 0 || availableHeight <= 0) {
+    const Room room = RoomIn(zone);
+    if (room.width <= 0 || room.height <= 0) {
         return;
     }
-    const int iconMax = std::min({geometry.Px(IconMaxEpx), availableWidth, availableHeight});
-    const int iconMin = geometry.Px(IconMinEpx);
-    const std::wstring word = Widen(words->word);
-
-    // The largest words from the preferred size down to the smallest allowed, on one line or
-    // two; else the icon alone.
-    std::array<std::wstring, 2> lines;
-    size_t lineCount = 0;
-    int icon = 0;
-    int wordPixels = 0;
-    int lineHeight = 0;
-    const int smallest = geometry.Px(MinWordEpx);
-    const int preferred =
-        std::clamp(Round(tile.Height() * 0.17F), smallest, geometry.Px(MaxWordEpx));
-    for (int pixels = preferred; pixels >= smallest && lineCount == 0 && !word.empty(); --pixels) {
-        const TextStyle style{pixels, false};
-        const SIZE one = text.Measure(word, style);
-        if (one.cx > 0 && one.cx <= availableWidth &&
-            std::min(iconMax, availableHeight - spacing - static_cast<int>(one.cy)) >= iconMin) {
-            lines[0] = word;
-            lineCount = 1;
-            lineHeight = static_cast<int>(one.cy);
-        } else if (std::wstring a, b; Split(word, a, b)) {
-            const SIZE first = text.Measure(a, style);
-            const SIZE second = text.Measure(b, style);
-            if (std::max(first.cx, second.cx) <= availableWidth &&
-                std::min(iconMax, availableHeight - spacing - 2 * static_cast<int>(first.cy)) >=
-                    iconMin) {
-                lines = {a, b};
-                lineCount = 2;
-                lineHeight = static_cast<int>(first.cy);
-            }
-        }
-        if (lineCount > 0) {
+    const int spacing = geometry.Px(SpacingEpx);
+    const int rim = geometry.Px(1);
+    // The words at the common size, or smaller down to the smallest allowed; else the icon
+    // alone.
+    std::optional<WordFit> fit;
+    for (int pixels = wordPixels; pixels >= geometry.Px(MinWordEpx) && !fit && pixels > 0;
+         --pixels) {
+        fit = FitWord(Widen(words->word), pixels, room);
+        if (fit) {
             wordPixels = pixels;
-            icon = std::min(iconMax,
-                            availableHeight - spacing - static_cast<int>(lineCount) * lineHeight);
         }
     }
-    if (lineCount == 0) {
-        icon = std::min({geometry.Px(IconAloneMaxEpx), availableWidth, availableHeight});
-    }
+    const size_t lineCount = fit ? fit->count : 0;
+    const int lineHeight = fit ? fit->lineHeight : 0;
+    const int icon =
+        fit ? fit->icon : std::min({geometry.Px(IconAloneMaxEpx), room.width, room.height});
     const int total =
         icon + (lineCount > 0 ? spacing + static_cast<int>(lineCount) * lineHeight : 0);
     const int top = Round(tile.top + (tile.Height() - static_cast<float>(total)) / 2);
@@ -191,22 +249,22 @@ void PanelPainter::FitTile(size_t zone) {
         plan.icon = MakeInk(DrawIcon(words->icon, icon), centre - icon / 2, top, rim);
     }
     plan.lineCount = lineCount;
-    plan.wordPixels = wordPixels;
+    plan.wordPixels = lineCount > 0 ? wordPixels : 0;
     for (size_t i = 0; i < lineCount; ++i) {
-        Mask line = text.Render(lines[i], {wordPixels, false});
+        Mask line = text.Render(fit->lines[i], {wordPixels, false});
         const int x = centre - line.width / 2;
         const int y = top + icon + spacing + static_cast<int>(i) * lineHeight;
         plan.lines[i] = MakeInk(std::move(line), x, y, rim);
     }
     if (ends) {
         const int size = geometry.Px(EndsEpx);
-        const int inset = geometry.Px(4);
+        const int inset = std::max(1, std::min(geometry.Px(4), Round(0.06F * tile.Width())));
         Ink mark = MakeInk(DrawGlyph(Glyph::EndsTapdeck, size), Round(tile.right) - inset - size,
                            Round(tile.top) + inset, rim);
-        // Only where it leaves the icon and the words clear.
-        bool clear = !plan.icon.Empty() ? !Overlap(mark.Bounds(), plan.icon.Bounds()) : true;
+        // Only where it leaves the icon and the words clear, rims and all.
+        bool clear = !Touch(mark, plan.icon);
         for (size_t i = 0; i < lineCount; ++i) {
-            clear = clear && !Overlap(mark.Bounds(), plan.lines[i].Bounds());
+            clear = clear && !Touch(mark, plan.lines[i]);
         }
         if (clear) {
             plan.ends = std::move(mark);

@@ -119,8 +119,26 @@ private:
         float captionStrength = 0;
     };
 
+    // The room for a tile's icon and words, and the words' preferred size.
+    struct Room {
+        int width = 0;
+        int height = 0;
+        int iconMax = 0;
+        int preferred = 0;
+    };
+    // A word on one line or two, and the icon it leaves room for.
+    struct WordFit {
+        std::array<std::wstring, 2> lines;
+        size_t count = 0;
+        int lineHeight = 0;
+        int icon = 0;
+    };
+
     void Fit();
-    void FitTile(size_t zone);
+    const PanelWords* WordsOf(size_t zone, bool& ends) const;
+    Room RoomIn(size_t zone) const;
+    std::optional<WordFit> FitWord(const std::wstring& word, int pixels, const Room& room);
+    void FitTile(size_t zone, int wordPixels);
     void FitStrip();
     PartKeys KeysOf(const PanelScene& scene) const;
     RECT MarkerBounds(PointF at) const;

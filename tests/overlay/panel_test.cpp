@@ -188,8 +188,11 @@ TEST(OverlayGeometry, AlignedTilesKeepEqualGapsAndInsets) {
         const auto tile = [&](size_t row, size_t col) -> const RectF& {
             return g.Tile(FirstGridIndex + row * 3 + col);
         };
-        const float gap = static_cast<float>(g.Px(GapEpx));
-        const float inset = static_cast<float>(g.Px(InsetEpx));
+        const float gap = g.Gap();
+        const float inset = g.Inset();
+        EXPECT_GE(gap, static_cast<float>(g.Px(3)));
+        EXPECT_LE(gap, static_cast<float>(g.Px(GapEpx)));
+        EXPECT_GE(inset, gap);
         std::set<float> widths;
         std::set<float> heights;
         for (size_t row = 0; row < 3; ++row) {

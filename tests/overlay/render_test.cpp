@@ -299,8 +299,8 @@ struct SizeCase {
 };
 
 constexpr SizeCase SizeCases[] = {{10, 1.0F, false}, {10, 2.0F, false}, {16, 1.0F, false},
-                                  {20, 1.0F, false}, {28, 1.0F, true},  {28, 1.5F, true},
-                                  {40, 2.0F, true},  {60, 1.0F, true}};
+                                  {20, 1.0F, false}, {24, 1.0F, true},  {28, 1.0F, true},
+                                  {28, 1.5F, true},  {40, 2.0F, true},  {60, 1.0F, true}};
 
 TEST(OverlayRender, WordsAreNeverSmallerThanTheirSmallestSizeElseTheIconShowsAlone) {
     for (const SizeCase& c : SizeCases) {
