@@ -3,8 +3,8 @@
 # VELSIM_OVERLAY=1 under Wine's X11 driver on Xvfb (a prefix of its own, BUILD_DIR/screen-prefix),
 # and the screen's pixels are read with ImageMagick's `import` while it runs: the panel must be
 # in the work area's bottom-right corner (Xvfb's whole 1280 x 800 screen) with its tiles' colour,
-# button 5 in the colour of a tile under the finger, the small idle form after 5 s without a
-# touch, and nothing of it once the exit button has ended the session.
+# button 5 in the colour of a tile under the finger, the small idle form after a while without
+# a touch, and nothing of it once the exit button has ended the session.
 # Without a compositor the X server shows a layered window's premultiplied pixels as they are:
 # the opaque body in its own colours, the idle form's colours multiplied by its opacity (45%),
 # the shadow as a dark rim, and the pixels of no alpha cut away (Wine shapes the window).
@@ -38,6 +38,8 @@ light=1
 if [ "$theme" = dark ]; then light=0; fi
 reg 'HKCU\Software\Microsoft\Windows\CurrentVersion\Themes\Personalize' /v AppsUseLightTheme \
     /t REG_DWORD /d $light
+# The small form after 1 s without a touch (and the caption's second), not 5.
+reg 'HKCU\Software\Velmora\Tapdeck\PrecisionTouchpad' /v OverlayIdle /t REG_DWORD /d 1
 wineserver -w
 
 # A display of its own: Xvfb picks a free number and writes it to the pipe.
@@ -48,9 +50,9 @@ read -r -t 20 display <&3
 export DISPLAY=:$display
 
 # Each packet's pause comes before it. A second and a half of nothing; a finger resting on
-# button 5 for 2 s; a tap on "Next"; a slide up the strip; 9 s without a touch (the panel
-# shrinks after 5 s and the caption's second); a finger on button 5 again (it comes back); the
-# exit button.
+# button 5 for 2 s; a tap on "Next"; a slide up the strip; 5 s without a touch (the panel
+# shrinks after the caption's second and 1 s more); a finger on button 5 again (it comes back);
+# the exit button.
 {
     echo "packet a=0 pause=1500"
     for _ in $(seq 1 20); do echo "packet a=0x2000 x=3500 y=3400 pause=100"; done
@@ -62,7 +64,7 @@ export DISPLAY=:$display
     echo "packet a=0x2000 x=6600 y=2800 pause=1200"
     for i in $(seq 1 30); do echo "packet a=0x2000 x=6600 y=$((2800 + 40 * i)) motion=4 pause=30"; done
     echo "packet a=0 pause=30"
-    echo "packet a=0x2000 x=3500 y=3400 pause=9000"
+    echo "packet a=0x2000 x=3500 y=3400 pause=5000"
     for _ in $(seq 1 9); do echo "packet a=0x2000 x=3500 y=3400 pause=100"; done
     echo "packet a=0 pause=100"
     echo "packet a=0x2000 x=6000 y=5100 pause=300"

@@ -3,10 +3,12 @@
 // size and display scale.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 
 #include "placement.h"
 #include "settings.h"
+#include "theme.h"
 
 namespace overlay {
 
@@ -202,6 +204,84 @@ TEST(OverlayPlacement, ANarrowWorkAreaKeepsThePadsProportions) {
     EXPECT_EQ(r.right, 400);
     EXPECT_EQ(r.left, 100);
     EXPECT_EQ(r.bottom - r.top, 276 * 4800 / 6000 + 24);
+}
+
+} // namespace
+} // namespace overlay
+
+namespace overlay {
+namespace {
+
+// ---- The system's look as the test prefix's registry says it: the app theme setting and the
+// accent palette (Wine has neither by itself, nor high contrast, nor DWM's colour).
+
+constexpr wchar_t PersonalizeKey[] =
+    L"Software\\Microsoft\\Windows\\CurrentVersion\\Themes\\Personalize";
+constexpr wchar_t AccentKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Accent";
+
+struct LookCase {
+    const char* name;
+    std::optional<DWORD> light; // AppsUseLightTheme as a REG_DWORD
+    bool lightAsString;         // ... or as "0", a REG_SZ
+    bool palette;               // an AccentPalette of eight shades
+    ThemeKind kind;
+    Rgb accentDark;
+    Rgb accentLight;
+};
+
+constexpr Rgb DefaultDark{0x00, 0x5f, 0xb8};
+constexpr Rgb DefaultLight{0x60, 0xcd, 0xff};
+// The palette stored: shade i is (i * 16, 100, 200 - i * 10).
+constexpr Rgb Shade1{16, 100, 190};
+constexpr Rgb Shade4{64, 100, 160};
+
+const LookCase LookCases[] = {
+    {"nothing stored: light, Windows' blue", std::nullopt, false, false, ThemeKind::Light,
+     DefaultDark, DefaultLight},
+    {"apps in the dark theme", 0, false, false, ThemeKind::Dark, DefaultDark, DefaultLight},
+    {"apps in the light theme", 1, false, false, ThemeKind::Light, DefaultDark, DefaultLight},
+    {"the theme as a string", std::nullopt, true, false, ThemeKind::Light, DefaultDark,
+     DefaultLight},
+    {"an accent palette: dark 1 and light 2", 0, false, true, ThemeKind::Dark, Shade4, Shade1},
+};
+
+void ClearLook() {
+    RegDeleteKeyValueW(HKEY_CURRENT_USER, PersonalizeKey, L"AppsUseLightTheme");
+    RegDeleteKeyValueW(HKEY_CURRENT_USER, AccentKey, L"AccentPalette");
+}
+
+TEST(OverlaySystemLook, TheAppThemeAndTheAccentPalette) {
+    for (const LookCase& c : LookCases) {
+        SCOPED_TRACE(c.name);
+        ClearLook();
+        if (c.light) {
+            const DWORD v = *c.light;
+            ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, PersonalizeKey, L"AppsUseLightTheme",
+                                      REG_DWORD, &v, sizeof v),
+                      ERROR_SUCCESS);
+        }
+        if (c.lightAsString) {
+            ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, PersonalizeKey, L"AppsUseLightTheme",
+                                      REG_SZ, L"0", 4),
+                      ERROR_SUCCESS);
+        }
+        if (c.palette) {
+            BYTE shades[32] = {};
+            for (int i = 0; i < 8; ++i) {
+                shades[4 * i] = static_cast<BYTE>(i * 16);
+                shades[4 * i + 1] = 100;
+                shades[4 * i + 2] = static_cast<BYTE>(200 - i * 10);
+            }
+            ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, AccentKey, L"AccentPalette", REG_BINARY,
+                                      shades, sizeof shades),
+                      ERROR_SUCCESS);
+        }
+        const SystemLook look = ReadSystemLook();
+        EXPECT_EQ(look.kind, c.kind);
+        EXPECT_EQ(look.accentDark, c.accentDark);
+        EXPECT_EQ(look.accentLight, c.accentLight);
+    }
+    ClearLook();
 }
 
 } // namespace
