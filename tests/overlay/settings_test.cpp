@@ -222,6 +222,7 @@ constexpr wchar_t AccentKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\
 struct LookCase {
     const char* name;
     std::optional<DWORD> light; // AppsUseLightTheme as a REG_DWORD
+    DWORD lightBytes;           // ... of this many bytes (a wrong size makes it unreadable)
     bool lightAsString;         // ... or as "0", a REG_SZ
     bool palette;               // an AccentPalette of eight shades
     ThemeKind kind;
@@ -236,13 +237,15 @@ constexpr Rgb Shade1{16, 100, 190};
 constexpr Rgb Shade4{64, 100, 160};
 
 const LookCase LookCases[] = {
-    {"nothing stored: light, Windows' blue", std::nullopt, false, false, ThemeKind::Light,
+    {"nothing stored: light, Windows' blue", std::nullopt, 4, false, false, ThemeKind::Light,
      DefaultDark, DefaultLight},
-    {"apps in the dark theme", 0, false, false, ThemeKind::Dark, DefaultDark, DefaultLight},
-    {"apps in the light theme", 1, false, false, ThemeKind::Light, DefaultDark, DefaultLight},
-    {"the theme as a string", std::nullopt, true, false, ThemeKind::Light, DefaultDark,
+    {"apps in the dark theme", 0, 4, false, false, ThemeKind::Dark, DefaultDark, DefaultLight},
+    {"apps in the light theme", 1, 4, false, false, ThemeKind::Light, DefaultDark, DefaultLight},
+    {"the theme as a string", std::nullopt, 4, true, false, ThemeKind::Light, DefaultDark,
      DefaultLight},
-    {"an accent palette: dark 1 and light 2", 0, false, true, ThemeKind::Dark, Shade4, Shade1},
+    {"dark as a 2-byte REG_DWORD: unread", 0, 2, false, false, ThemeKind::Light, DefaultDark,
+     DefaultLight},
+    {"an accent palette: dark 1 and light 2", 0, 4, false, true, ThemeKind::Dark, Shade4, Shade1},
 };
 
 void ClearLook() {
@@ -257,7 +260,7 @@ TEST(OverlaySystemLook, TheAppThemeAndTheAccentPalette) {
         if (c.light) {
             const DWORD v = *c.light;
             ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, PersonalizeKey, L"AppsUseLightTheme",
-                                      REG_DWORD, &v, sizeof v),
+                                      REG_DWORD, &v, c.lightBytes),
                       ERROR_SUCCESS);
         }
         if (c.lightAsString) {
