@@ -51,6 +51,8 @@ public:
 
     bool Start(HWND window) override;
     void OnMessage(UINT message, WPARAM wParam, LPARAM lParam, FrameReceiver& receiver) override;
+    bool Pending() const override;
+    void OnIdle(uint32_t nowUs, FrameReceiver& receiver) override;
     void Stop() override;
 
 private:
