@@ -529,6 +529,22 @@ TEST_F(HookTest, TheHookHoldsInputBackOnlyShortlyAfterThePadReportedAContact) {
     EXPECT_EQ(MouseHookTotals().inUse, now.inUse) << "a pad gone silent still holds input";
 }
 
+// Windows moves no pointer for a palm: a palm resting on the pad holds no mouse back.
+TEST_F(HookTest, APalmOnThePadHoldsNoMouseBack) {
+    MouseHookCounts before;
+    ASSERT_NO_FATAL_FAILURE(ClaimWithTheHookInPlace(before));
+    ASSERT_TRUE(script->Push(MakeFrame(NowMs(), {{1, Ax, Ay}})));
+    ASSERT_TRUE(sink->WaitForCalls(1));
+    Sleep(PadInUseMs + 100); // the finger's mark runs out
+    // The finger gives way to a palm: its lift is the packet that shows the frame was read.
+    ASSERT_TRUE(script->Push(MakeFrame(NowMs(), {{2, Bx, By, true, false}})));
+    ASSERT_TRUE(sink->WaitForCalls(2));
+    const MouseHookCounts now = MouseHookTotals();
+    MoveMouse();
+    ASSERT_TRUE(WaitHookSees(now.seen + 1));
+    EXPECT_EQ(MouseHookTotals().inUse, now.inUse) << "a palm held the mouse back";
+}
+
 // Windows calls a low-level hook by sending to its thread and skips (and may remove) one that
 // does not answer in time: the hook must answer while the sink holds the delivery thread, as
 // Tapdeck's does while its mode starts.

@@ -469,19 +469,21 @@ void LostLiftThenATap(OneFingerPad& pad) {
 }
 
 void SlidePausedAfterASmallMove(OneFingerPad& pad) {
-    // 9 mm up the strip, one unit more, a second of silence while the finger rests, then 9 mm
-    // more: the slide goes on from where it was (18 mm: four volume steps).
+    // 7 mm up the strip (a volume step, and 19 units of motion towards the next), one unit
+    // more, a second of silence while the finger rests, then on to 10 mm: the slide goes on
+    // from where it was, and makes its second step. Taken for a new touch, its last 3 mm would
+    // make none.
     const int32_t x = OneFingerPad::LogicalX(StripAcross);
     const int32_t y = OneFingerPad::LogicalY(StripUp);
-    for (int mm = 0; mm <= 9; ++mm) {
+    for (int mm = 0; mm <= 7; ++mm) {
         pad.Logical(1, true, x, y - OneFingerPad::UnitsY(mm));
     }
-    pad.Logical(1, true, x, y - OneFingerPad::UnitsY(9) - 1);
+    pad.Logical(1, true, x, y - OneFingerPad::UnitsY(7) - 1);
     pad.Silence(1000);
-    for (int mm = 10; mm <= 18; ++mm) {
+    for (int mm = 8; mm <= 10; ++mm) {
         pad.Logical(1, true, x, y - OneFingerPad::UnitsY(mm));
     }
-    pad.Logical(1, false, x, y - OneFingerPad::UnitsY(18));
+    pad.Logical(1, false, x, y - OneFingerPad::UnitsY(10));
     pad.Silence(300);
 }
 
@@ -517,7 +519,7 @@ const DayCase DayCases[] = {
      {{{VK_VOLUME_UP, 2 * 3}, {VK_MEDIA_PLAY_PAUSE, 1}}}},
     {"a slide paused after a small move goes on",
      SlidePausedAfterASmallMove,
-     {{{VK_VOLUME_UP, 4 * 3}}}},
+     {{{VK_VOLUME_UP, 2 * 3}}}},
     {"a button press while a finger rests is one tap",
      ButtonPressWhileAFingerRests,
      {{{VK_MEDIA_PLAY_PAUSE, 1}}}},
