@@ -114,7 +114,7 @@ private:
 
     static DWORD WINAPI Thread(void* parameter) {
         // Keeps the library loaded until this thread has left its code.
-        const HMODULE self = ModuleOf(&DeliveryRun::Thread, /*addReference=*/true);
+        HMODULE self = ModuleOf(&DeliveryRun::Thread, /*addReference=*/true);
         std::unique_ptr<std::shared_ptr<DeliveryRun>> held(
             static_cast<std::shared_ptr<DeliveryRun>*>(parameter));
         (*held)->Body();

@@ -1,5 +1,5 @@
-// Where a delivery thread's frames come from: the touchpad through raw input, or in tests a
-// source of their own. The source lives on the delivery thread and is called only there.
+// Where a claim's frames come from: the touchpad through raw input, or in tests a source of
+// their own. The source lives on the claim's input thread and is called only there.
 #pragma once
 
 #include <windows.h>

@@ -19,7 +19,7 @@ std::atomic<bool> refuseHooks{false};
 constexpr UINT ReinstallMessage = WM_APP + 1;
 
 // The claim flag and the pad's last contact of the hook installed on this thread (one per
-// delivery thread).
+// claim).
 thread_local const std::atomic<bool>* threadClaim = nullptr;
 thread_local const std::atomic<DWORD>* threadLastContact = nullptr;
 thread_local std::atomic<DWORD>* threadLastCall = nullptr;

@@ -1,7 +1,7 @@
 // The low-level mouse hook that makes a claim exclusive: while the touchpad is claimed and in
 // use, mouse input that is not injected (the touchpad's own pointer moves, clicks and scrolls,
 // and those of any other mouse) is swallowed. The decision is a plain function; the hook lives
-// on a thread of its own (MouseHookThread), which the delivery thread starts and ends.
+// on a thread of its own (MouseHookThread), which the claim's input thread starts and ends.
 #pragma once
 
 #include <windows.h>
@@ -91,10 +91,10 @@ private:
 };
 
 // The hook on a thread of its own that does nothing but pump messages and decide from the
-// atomics, so that it answers Windows in time whatever the delivery thread and the sink are
+// atomics, so that it answers Windows in time whatever the input thread and the sink are
 // doing: Windows skips a low-level hook that does not answer within LowLevelHooksTimeout, and
 // may remove it without notice. Made, asked to reinstall and destroyed by one thread (the
-// delivery thread); the atomics must outlive it.
+// claim's input thread); the atomics must outlive it.
 class MouseHookThread {
 public:
     MouseHookThread(const std::atomic<bool>* claimed, const std::atomic<DWORD>* lastContact);
@@ -122,7 +122,7 @@ private:
     HRESULT status = E_FAIL;
 };
 
-// Whether the delivery thread should ask for the hook again: the pad reports a moving contact
+// Whether the input thread should ask for the hook again: the pad reports a moving contact
 // at `nowMs`, the hook has had no call since `lastCallMs` although a moving finger makes pointer
 // input, and no reinstall was asked for since `lastAskMs` (0 for never). Both within
 // HookSilentMs.

@@ -73,7 +73,7 @@ DWORD WINAPI PadInput::Main(void* param) {
 }
 
 HRESULT PadInput::SetUp() {
-    const HINSTANCE instance = ModuleOf(&PadInput::WndProc);
+    HINSTANCE instance = ModuleOf(&PadInput::WndProc);
     WNDCLASSEXW wc = {};
     wc.cbSize = sizeof wc;
     wc.lpfnWndProc = WndProc;
@@ -114,7 +114,7 @@ void PadInput::TearDown() {
 }
 
 void PadInput::Loop() {
-    const HANDLE stop = quit.Get();
+    HANDLE stop = quit.Get();
     for (;;) {
         // No timer while nothing can be lost or is pending: an untouched pad costs no wake-up.
         const DWORD timeout = NeedsIdle() ? IdleCheckMs : INFINITE;

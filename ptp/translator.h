@@ -1,7 +1,7 @@
 // The translation from a Precision Touchpad's contact frames to the packets Tapdeck reads: the
 // primary contact, its position in device units, its motion along Y, and the taps the library
 // makes for it. Plain C++ and allocation-free: it needs no Windows input, so tests drive it with
-// frames and the delivery thread calls it once per frame.
+// frames and the claim's input thread calls it once per frame.
 //
 // Packets: while the primary contact is down, one per frame with the finger bit, its position
 // and its motion since the previous frame. When it lifts, one packet with the finger bit clear;
