@@ -477,25 +477,26 @@ bool BuildItems(const ParsedCollection& collection, std::vector<Item>& items, st
         return false;
     }
 
-    // Each main item to the first place, after the one before it of its kind, where its
-    // collection is the innermost.
+    // Each main item to the last place, before the one after it of its kind, where its
+    // collection is the innermost: a collection's own fields after its children, as
+    // descriptors mostly have them.
     std::vector<std::vector<const Group*>> atSegment(plan.size());
     std::vector<Group> groups[ReportKinds];
     for (size_t k = 0; k < ReportKinds; ++k) {
         groups[k] = Groups(collection.fields, static_cast<ReportKind>(k));
-        size_t step = 0;
-        for (const Group& group : groups[k]) {
-            const uint16_t link = group.fields.front()->link;
-            while (step < plan.size() &&
-                   (plan[step].kind != Step::Kind::Segment || plan[step].node != link)) {
-                ++step;
+        size_t end = plan.size(); // the places before it are free
+        for (auto group = groups[k].rbegin(); group != groups[k].rend(); ++group) {
+            const uint16_t link = group->fields.front()->link;
+            while (end > 0 &&
+                   (plan[end - 1].kind != Step::Kind::Segment || plan[end - 1].node != link)) {
+                --end;
             }
-            if (step == plan.size()) {
-                error = "a field of link collection " + std::to_string(link) +
-                        " after the collection closed: " + Describe(*group.fields.front());
+            if (end == 0) {
+                error =
+                    "a field out of its collection's place: " + Describe(*group->fields.front());
                 return false;
             }
-            atSegment[step].push_back(&group);
+            atSegment[end - 1].insert(atSegment[end - 1].begin(), &*group);
         }
     }
 

@@ -400,9 +400,10 @@ private:
             pad.name.clear();
             return false;
         }
-        return Append(recording::CommentLine(pad.name + ": " + header.product + ", vendor " +
-                                             std::to_string(pad.facts.vendorId) + ", product " +
-                                             std::to_string(pad.facts.productId)));
+        char ids[48];
+        std::snprintf(ids, sizeof ids, ", vendor 0x%04X, product 0x%04X", pad.facts.vendorId,
+                      pad.facts.productId);
+        return Append(recording::CommentLine(pad.name + ": " + header.product + ids));
     }
 
     // A step of the script, after the wait since the one before it.
@@ -477,6 +478,19 @@ ReportRecorder::~ReportRecorder() {
     }
 }
 
+bool ReportRecorder::WaitWritten(DWORD ms) {
+    const uint64_t target = head.load();
+    const DWORD start = GetTickCount();
+    while (handled.load() < target) {
+        if (GetTickCount() - start > ms) {
+            return false;
+        }
+        SetEvent(wake.Get());
+        Sleep(1);
+    }
+    return true;
+}
+
 std::string ReportRecorder::EndReason() const {
     return Ended() ? writer->reason : std::string();
 }
@@ -494,6 +508,8 @@ void ReportRecorder::PadArrived(HANDLE device, const BYTE* preparsed, size_t len
         accepted.push_back(device);
     }
     Push(EventKind::Arrived, device, nowUs, preparsed, length);
+    // Taken at once, while the device can still be asked what it is.
+    SetEvent(wake.Get());
 }
 
 void ReportRecorder::PadRemoved(HANDLE device, int64_t nowUs) {
@@ -569,6 +585,7 @@ DWORD WINAPI ReportRecorder::WriterMain(void* self) {
                               reinterpret_cast<HANDLE>(header.device), header.timeUs, event.data(),
                               event.size());
             }
+            recorder.handled.store(at + header.length);
         }
         const uint32_t lostNow = recorder.lost.load(std::memory_order_relaxed);
         if (lostNow != lostSeen && !writer.ended) {

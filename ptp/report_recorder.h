@@ -70,6 +70,9 @@ public:
     // Whether the recording has ended before the recorder did, and why; for tests.
     bool Ended() const { return ended.load(std::memory_order_acquire); }
     std::string EndReason() const;
+    // Waits until the writer has handled everything handed to it so far; false on time-out.
+    // For tests, which unplug a pad only once its arrival is written.
+    bool WaitWritten(DWORD ms);
 
 private:
     enum class EventKind : uint8_t { Arrived, Removed, Report };
@@ -90,6 +93,7 @@ private:
     std::vector<uint8_t> ring;
     std::atomic<uint64_t> head{0};
     std::atomic<uint64_t> tail{0};
+    std::atomic<uint64_t> handled{0}; // the events before it are written
     std::atomic<uint32_t> lost{0};
     std::atomic<bool> writerAsleep{false};
     std::atomic<bool> ended{false};

@@ -234,7 +234,7 @@ const BadModel BadModels[] = {
          std::swap(c.fields[0].dataIndexMin, c.fields[1].dataIndexMin);
          std::swap(c.fields[0].dataIndexMax, c.fields[1].dataIndexMax);
      },
-     "after the collection closed"},
+     "out of its collection's place"},
     {"reports with and without ids", "05 0D 09 05 A1 01 85 01 09 54 09 56 75 08 95 02 81 02 C0",
      [](ParsedCollection& c) { c.fields[0].reportId = 0; }, "with and without"},
     {"a collection whose parent is closed",
