@@ -344,7 +344,7 @@ std::string ItemName(const Item& item) {
     const auto signedValue = [&] {
         int32_t v = static_cast<int32_t>(item.data);
         if (item.size == 1) {
-            v = static_cast<int8_t>(item.data & 0xFF);
+            v = static_cast<int32_t>((item.data & 0xFF) ^ 0x80) - 0x80;
         } else if (item.size == 2) {
             v = static_cast<int16_t>(item.data & 0xFFFF);
         }
@@ -632,7 +632,7 @@ bool ReadDescriptor(const Bytes& descriptor, ParsedCollection& out, std::string&
         }
         int32_t signedData = static_cast<int32_t>(data);
         if (size == 1) {
-            signedData = static_cast<int8_t>(data);
+            signedData = static_cast<int32_t>(data ^ 0x80) - 0x80;
         } else if (size == 2) {
             signedData = static_cast<int16_t>(data);
         }

@@ -272,7 +272,7 @@ private:
                 }
             }
         }
-        return seen == static_cast<size_t>(f.dataIndexMax - f.dataIndexMin + 1);
+        return seen == static_cast<size_t>(f.dataIndexMax) - f.dataIndexMin + 1;
     }
 
     // Each bit of the report alone: which of the field's data indices reads it, and as which

@@ -79,7 +79,7 @@ std::string PadName(const std::string& productUtf8, const std::vector<std::strin
         return name;
     }
     for (int n = 2;; ++n) {
-        const std::string numbered = name + "-" + std::to_string(n);
+        std::string numbered = name + "-" + std::to_string(n);
         if (!Taken(numbered, taken)) {
             return numbered;
         }

@@ -430,8 +430,8 @@ private:
 
     UniqueHandle Create(const std::wstring& name) {
         const std::wstring path = options.folder + L"\\" + name;
-        const HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                        CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                  CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
         return UniqueHandle(file == INVALID_HANDLE_VALUE ? nullptr : file);
     }
 
@@ -581,9 +581,9 @@ DWORD WINAPI ReportRecorder::WriterMain(void* self) {
             any = true;
             if (!writer.ended) {
                 // NOLINTNEXTLINE(performance-no-int-to-ptr): the handle as the caller gave it
-                writer.Handle(static_cast<EventKind>(header.kind),
-                              reinterpret_cast<HANDLE>(header.device), header.timeUs, event.data(),
-                              event.size());
+                const auto device = reinterpret_cast<HANDLE>(header.device);
+                writer.Handle(static_cast<EventKind>(header.kind), device, header.timeUs,
+                              event.data(), event.size());
             }
             recorder.handled.store(at + header.length);
         }

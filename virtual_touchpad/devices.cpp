@@ -655,7 +655,7 @@ std::string DescribePadDevices(const std::wstring& name) {
         } else {
             text += "; its counters cannot be read";
         }
-        const HANDLE listed = RawInputDevice(name, i);
+        HANDLE listed = RawInputDevice(name, i);
         std::snprintf(line, sizeof line, "; raw input %s %p\n",
                       listed != nullptr ? "lists it as" : "does not list it",
                       static_cast<void*>(listed));

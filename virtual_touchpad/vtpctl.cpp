@@ -136,6 +136,7 @@ int InstallFrom(const std::wstring& path) {
         return Fail(Narrow(path) + ": " + error);
     }
     std::vector<std::wstring> arguments;
+    arguments.reserve(words.size());
     for (const std::string& word : words) {
         arguments.push_back(FromUtf8(word));
     }
