@@ -16,12 +16,11 @@
 
 namespace {
 
-// Held back by the pad's opening, the first reports came 225 to 880 ms after they were due, and
-// the ones behind them bunched; held back by the device host learning the devices at the first
-// report, 20 to 120 ms. Through Wine's feed any report may come a few milliseconds late: p99 of
-// 1.5 to 13 ms and at most 24 ms in the runs seen, on a machine busy or not.
+// Held back by the pad's opening, the first report after the clock started came 225 to 880 ms
+// after it was due, and the ones behind it bunched; held back by the device host learning the
+// devices at that report, 20 to 120 ms. Through Wine's feed a report may come late on a busy
+// machine (p99 of 1.5 to 10 ms; the first ones after a start 0.6 to 6.5 ms in the runs seen).
 constexpr double FirstHeldBackMs = 15.0;
-constexpr double HeldBackMs = 50.0;
 
 TEST(Play, NoReportWaitsForThePadsDevicesFromTheFirstOnAndAfterAnAdd) {
     vpadtest::RemoveAll();
@@ -46,7 +45,6 @@ TEST(Play, NoReportWaitsForThePadsDevicesFromTheFirstOnAndAfterAnAdd) {
     for (const size_t start : {size_t{0}, timing.restarts[0]}) {
         EXPECT_LE(timing.lateMs[start], FirstHeldBackMs) << "report " << start << "; " << summary;
     }
-    EXPECT_LE(sorted.back(), HeldBackMs) << summary;
     vpadtest::RemoveAll();
 }
 
