@@ -250,14 +250,14 @@ TEST_F(Rebuilt, EveryPadsCollectionsParseAsTheOriginalFieldForFieldAndBitForBit)
         ptp::hid::DescriptorHeader header;
         header.product = "Rebuilt " + Narrow(c.pad);
         const std::string text = ptp::hid::DescriptorFile(items, read, header);
-        vtp::PadSpec spec;
-        spec.name = L"rebuilt" + std::to_wstring(&c - RoundTrips);
-        spec.product = L"Rebuilt";
-        ASSERT_TRUE(vtp::ParseHex(text, spec.descriptor, error)) << error;
-        ASSERT_TRUE(vtp::InstallPad(spec, EnvironmentValue(L"VTP_DRIVER_DIR"), error)) << error;
+        vtp::PadSpec copy;
+        copy.name = L"rebuilt" + std::to_wstring(&c - RoundTrips);
+        copy.product = L"Rebuilt";
+        ASSERT_TRUE(vtp::ParseHex(text, copy.descriptor, error)) << error;
+        ASSERT_TRUE(vtp::InstallPad(copy, EnvironmentValue(L"VTP_DRIVER_DIR"), error)) << error;
         // A name of its own each time: raw input may list a removed device a little longer.
-        const Preparsed rebuilt(spec.name, 0, c.mouse);
-        ASSERT_TRUE(rebuilt.Valid()) << vtp::DescribeDelivery(spec.name);
+        const Preparsed rebuilt(copy.name, 0, c.mouse);
+        ASSERT_TRUE(rebuilt.Valid()) << vtp::DescribeDelivery(copy.name);
 
         // Value and button capabilities field by field, link collections, report lengths.
         EXPECT_EQ(Capabilities(rebuilt.Get()), Capabilities(original.Get()));
