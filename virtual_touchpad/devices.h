@@ -70,7 +70,8 @@ public:
     bool SendPrepared(const Bytes& report, std::string& error);
     // Has Wine's device host learn the devices there are now, which it does otherwise at the
     // first report of a device it does not know, holding that report and the ones behind it
-    // for tens of milliseconds (the driver's VTP_PRIME_MAGIC1). Returns once it has.
+    // for tens of milliseconds (the driver's VTP_PRIME_MAGIC1). Returns once it has; at once
+    // for a pad none of whose collections reports.
     bool Prime(std::string& error);
     void Close() { parts.clear(); }
 
