@@ -2,16 +2,14 @@
 
 #include <cwchar>
 
+#include "device/module_of.h"
+
 namespace overlay {
 
 namespace {
 
 HINSTANCE ThisModule() {
-    HMODULE module = nullptr;
-    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
-                           GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                       reinterpret_cast<LPCWSTR>(&ThisModule), &module);
-    return module;
+    return ModuleOf(&ThisModule);
 }
 
 } // namespace

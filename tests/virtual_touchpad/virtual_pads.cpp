@@ -37,7 +37,7 @@ void Replug(const std::wstring& name) {
 HANDLE RawInputHandle(const std::wstring& name, size_t collection, DWORD waitMs) {
     const DWORD start = GetTickCount();
     do {
-        if (const HANDLE device = vtp::RawInputDevice(name, collection)) {
+        if (HANDLE device = vtp::RawInputDevice(name, collection)) {
             return device;
         }
         // A new device is listed some tens of milliseconds after it arrives.
