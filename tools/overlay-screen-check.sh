@@ -15,6 +15,8 @@
 set -eu -o pipefail
 cd "$(dirname "$0")/.."
 build=${1:?usage: tools/overlay-screen-check.sh BUILD_DIR}
+# Wine takes only an absolute WINEPREFIX.
+case "$build" in /*) ;; *) build=$PWD/$build ;; esac
 dpi=${TAPDECK_SCREEN_DPI:-96}
 theme=${TAPDECK_SCREEN_THEME:-light}
 . tools/wine-env.sh
