@@ -279,6 +279,38 @@ std::optional<double> LinuxProcess::SchedMillis() const {
     return any ? std::optional<double>(static_cast<double>(nanos) / 1e6) : std::nullopt;
 }
 
+std::vector<LinuxProcess::Task> LinuxProcess::Tasks() const {
+    std::vector<Task> tasks;
+    const std::wstring dir = L"Z:\\proc\\" + std::to_wstring(pid) + L"\\task\\";
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((dir + L"*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) {
+        return tasks;
+    }
+    do {
+        if (found.cFileName[0] < L'0' || found.cFileName[0] > L'9') {
+            continue;
+        }
+        const std::string stat = ReadWholeFile(dir + found.cFileName + L"\\schedstat");
+        if (stat.empty()) {
+            continue;
+        }
+        Task task;
+        task.tid = std::wcstol(found.cFileName, nullptr, 10);
+        task.name = ReadWholeFile(dir + found.cFileName + L"\\comm");
+        while (!task.name.empty() && (task.name.back() == '\n' || task.name.back() == '\0')) {
+            task.name.pop_back();
+        }
+        char* next = nullptr;
+        task.runMillis = static_cast<double>(std::strtoull(stat.c_str(), &next, 10)) / 1e6;
+        std::strtoull(next, &next, 10); // time waiting for a CPU
+        task.runs = std::strtoull(next, nullptr, 10);
+        tasks.push_back(task);
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    return tasks;
+}
+
 std::optional<long long> LinuxProcess::StatusKb(const char* field) const {
     return KbLine(ReadProcFile(pid, "status"), field);
 }

@@ -109,6 +109,16 @@ struct LinuxProcess {
     // Time on a CPU of every current thread, from /proc/<pid>/task/*/schedstat (nanosecond
     // counters), in milliseconds.
     std::optional<double> SchedMillis() const;
+    // Each current thread: its Linux id and name, its time on a CPU (nanoseconds of
+    // /proc/<pid>/task/<tid>/schedstat, in milliseconds) and the times it was put on one
+    // (schedstat's third field: each wake-up, and each return after being preempted).
+    struct Task {
+        long tid = 0;
+        std::string name;
+        double runMillis = 0;
+        unsigned long long runs = 0;
+    };
+    std::vector<Task> Tasks() const;
     // "VmRSS", "RssAnon", ... from /proc/<pid>/status, and "Private_Clean", "Private_Dirty"
     // from smaps_rollup; kB, nullopt when the line is missing.
     std::optional<long long> StatusKb(const char* field) const;

@@ -10,16 +10,25 @@
 //   it; a call that is running finishes, and none starts once Unclaim has returned;
 // - SetPacketSink(null) and the device's destruction stop the run and wait for its thread,
 //   except from inside the sink, where they return at once and the run ends after the call;
+// - SetPacketSink with another sink lets a running run go on with it: the next call goes to
+//   the new sink, and a call into the old one that is running is waited for (except from
+//   inside it), so that the caller may let the old sink go once it returns;
 // - a new run first waits for a stopped one's last call to end; from inside that call none
 //   starts.
+//
+// The bookkeeping: the device and the run's thread each hold a reference to the run; the
+// device's one lock guards its sink, its claim, its run and the call that is running, which
+// holds the sink it calls; the run's stop reason is an atomic its thread and the device share.
 #pragma once
 
 #include <windows.h>
 
 #include <atomic>
-#include <cstdint>
+#include <memory>
+#include <new>
 
 #include "com_object.h"
+#include "device/module_of.h"
 #include "device/unique_handle.h"
 #include "device/velcom.h"
 
@@ -40,7 +49,7 @@ struct DeliveryCount {
 template <class Packet> class PacketDevice;
 
 // One run of delivery: a thread that calls the sink through Deliver(). Shared by the device and
-// the thread (two references); whichever lets go last deletes it.
+// the thread; whichever lets go of it last destroys it.
 template <class Packet> class DeliveryRun {
 public:
     // With `launcherWaits`, the call that starts the run returns once the thread has called
@@ -52,20 +61,13 @@ public:
 
     // Any thread. The first reason to stop is kept; no sink call starts afterwards.
     void Stop(const char* why) {
-        AcquireSRWLockExclusive(&lock);
-        if (reason == nullptr) {
-            reason = why;
+        const char* none = nullptr;
+        if (reason.compare_exchange_strong(none, why, std::memory_order_acq_rel)) {
             live.store(false, std::memory_order_release);
             SetEvent(stop.Get());
         }
-        ReleaseSRWLockExclusive(&lock);
     }
-    bool Stopped() {
-        AcquireSRWLockShared(&lock);
-        const bool stopped = reason != nullptr;
-        ReleaseSRWLockShared(&lock);
-        return stopped;
-    }
+    bool Stopped() const { return reason.load(std::memory_order_acquire) != nullptr; }
 
 protected:
     // On the run's thread, everything the run does: Ready() once set up (when the launcher
@@ -81,90 +83,64 @@ protected:
     // Calls the sink with `packet` (its result in `result`); false, without a call, once the
     // run is told to stop or has lost its sink or its device.
     bool Deliver(const Packet& packet, LONG* result = nullptr) {
-        AcquireSRWLockExclusive(&lock);
-        PacketSink* target = sink;
-        PacketDevice<Packet>* owner = device;
-        bool go = reason == nullptr;
-        if (go && (target == nullptr || owner == nullptr)) {
-            reason = target == nullptr ? "sink" : "release";
-            live.store(false, std::memory_order_release);
-            SetEvent(stop.Get());
-            go = false;
+        if (device == nullptr) {
+            return false; // destroyed from inside the last call
         }
-        if (go) {
-            owner->BeginCallback(packet);
-        }
-        ReleaseSRWLockExclusive(&lock);
-        if (!go) {
+        PacketSink* target = device->BeginCall(*this, packet);
+        if (target == nullptr) {
             return false;
         }
         const LONG got = target->OnPacket(0);
         if (result != nullptr) {
             *result = got;
         }
-        AcquireSRWLockShared(&lock);
         if (device != nullptr) {
-            device->EndCallback();
+            device->EndCall();
         }
-        ReleaseSRWLockShared(&lock);
         return true;
     }
     // For the end of Body: why the run ended, `ending` when it was not told to stop.
     const char* Finish(const char* ending) {
-        AcquireSRWLockExclusive(&lock);
-        if (reason == nullptr) {
-            reason = ending;
-            live.store(false, std::memory_order_release);
-            SetEvent(stop.Get());
-        }
-        const char* why = reason;
-        ReleaseSRWLockExclusive(&lock);
-        return why;
+        Stop(ending);
+        return reason.load(std::memory_order_acquire);
     }
     // Set when the run is told to stop.
     HANDLE StopEvent() const { return stop.Get(); }
-    // True until the run is told to stop; lock-free, for a hook procedure on the run's thread.
+    // True until the run is told to stop; lock-free, for a hook procedure of the run's.
     const std::atomic<bool>& Live() const { return live; }
 
 private:
     friend class PacketDevice<Packet>;
 
     static DWORD WINAPI Thread(void* parameter) {
-        auto* run = static_cast<DeliveryRun*>(parameter);
         // Keeps the library loaded until this thread has left its code.
-        HMODULE self = nullptr;
-        GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
-                           reinterpret_cast<LPCWSTR>(&DeliveryRun::Thread), &self);
-        run->Body();
-        DeliveryCount* count = run->count;
-        run->Release();
-        count->Add(-1);
+        HMODULE self = ModuleOf(&DeliveryRun::Thread, /*addReference=*/true);
+        std::unique_ptr<std::shared_ptr<DeliveryRun>> held(
+            static_cast<std::shared_ptr<DeliveryRun>*>(parameter));
+        (*held)->Body();
+        DeliveryCount* counted = (*held)->count;
+        held.reset(); // the run goes here when the device has let go of it
+        counted->Add(-1);
         if (self != nullptr) {
             FreeLibraryAndExitThread(self, 0);
         }
         return 0;
     }
-    void Release() {
-        if (InterlockedDecrement(&refs) == 0) {
-            delete this;
-        }
-    }
 
-    LONG refs = 2;
-    bool waitForReady;
+    const bool waitForReady;
+    // Written by the run's thread before it sets `ready`.
     HRESULT setup = E_FAIL;
+    // Set before the thread starts, never changed.
     DeliveryCount* count = nullptr;
     UniqueHandle stop;
     UniqueHandle ready;
     UniqueHandle thread;
     DWORD threadId = 0;
-    std::atomic<bool> live{true};
-    // Guards the three fields below. Never held while the sink runs.
-    SRWLOCK lock = SRWLOCK_INIT;
-    PacketSink* sink = nullptr;
     // Null while delivery may go on; the first reason to stop wins.
-    const char* reason = nullptr;
-    // Null once the device has been destroyed from inside the sink.
+    std::atomic<const char*> reason{nullptr};
+    std::atomic<bool> live{true};
+    // The device whose sink the run calls. Set before the thread starts; afterwards only the
+    // run's own thread clears it, when the device is destroyed from inside the sink.
     PacketDevice<Packet>* device = nullptr;
 };
 
@@ -178,93 +154,102 @@ public:
     PacketDevice& operator=(const PacketDevice&) = delete;
     // The library's destructor calls EndDelivery first, while all that the sink may call on
     // the device is still there.
-    virtual ~PacketDevice() { alive.store(DeadMark, std::memory_order_relaxed); }
+    virtual ~PacketDevice() = default;
 
 protected:
+    using Run = DeliveryRun<Packet>;
+
     // A new run of the library's own, not started; null when none can be made.
-    virtual DeliveryRun<Packet>* MakeRun() = 0;
+    virtual std::shared_ptr<Run> MakeRun() = 0;
 
     // SetPacketSink with a sink: a running run goes on with the new sink. Returns whether the
     // device is claimed.
     bool KeepSink(PacketSink* newSink) {
-        AcquireSRWLockExclusive(&stateLock);
+        Locked hold(*this);
         sink = newSink;
-        if (delivery != nullptr) {
-            AcquireSRWLockExclusive(&delivery->lock);
-            if (delivery->reason == nullptr) {
-                delivery->sink = newSink;
-            }
-            ReleaseSRWLockExclusive(&delivery->lock);
+        // The caller may let the old sink go once this returns.
+        while (calling != nullptr && calling != newSink && callThread != GetCurrentThreadId()) {
+            SleepConditionVariableSRW(&changed, &lock, INFINITE, 0);
         }
-        const bool isClaimed = claimed;
-        ReleaseSRWLockExclusive(&stateLock);
-        return isClaimed;
+        return claimed;
     }
     // SetPacketSink(null): stops the run and waits for its thread, except from inside the sink.
     void DropSink() {
-        AcquireSRWLockExclusive(&stateLock);
-        sink = nullptr;
-        DeliveryRun<Packet>* run = delivery;
-        if (run != nullptr) {
-            InterlockedIncrement(&run->refs);
+        std::shared_ptr<Run> stopping;
+        {
+            Locked hold(*this);
+            sink = nullptr;
+            stopping = run;
         }
-        ReleaseSRWLockExclusive(&stateLock);
-        if (run != nullptr) {
-            run->Stop("sink");
-            if (run->threadId != GetCurrentThreadId()) {
-                WaitForSingleObject(run->thread.Get(), INFINITE);
+        if (stopping) {
+            stopping->Stop("sink");
+            if (stopping->threadId != GetCurrentThreadId()) {
+                WaitForSingleObject(stopping->thread.Get(), INFINITE);
             }
-            run->Release();
         }
     }
     // Claim sets it; Unclaim clears it and only tells the run to stop.
     void SetClaimed(bool on) {
-        AcquireSRWLockExclusive(&stateLock);
+        Locked hold(*this);
         claimed = on;
-        if (!on && delivery != nullptr) {
-            delivery->Stop("unclaim");
+        if (!on && run) {
+            run->Stop("unclaim");
         }
-        ReleaseSRWLockExclusive(&stateLock);
     }
     // Starts a run unless one is going on or there is no sink. A run that was stopped but is
     // still finishing its last call is waited for first, except from inside that call (then
     // none starts). The status of a launcher that waits for the run's set-up, else S_OK.
     HRESULT StartDelivery() {
-        AcquireSRWLockExclusive(&startLock);
-        AcquireSRWLockShared(&stateLock);
-        PacketSink* target = sink;
-        DeliveryRun<Packet>* old = delivery;
-        ReleaseSRWLockShared(&stateLock);
-        const bool busy =
-            old != nullptr && (!old->Stopped() || old->threadId == GetCurrentThreadId());
-        HRESULT status = S_OK;
-        if (target != nullptr && !busy) {
-            if (old != nullptr) {
-                WaitForSingleObject(old->thread.Get(), INFINITE);
-                Unpublish(old);
+        const DWORD self = GetCurrentThreadId();
+        {
+            Locked hold(*this);
+            for (;;) {
+                if (starting) { // another thread's start: its outcome first
+                    SleepConditionVariableSRW(&changed, &lock, INFINITE, 0);
+                    continue;
+                }
+                if (sink == nullptr || (run && (!run->Stopped() || run->threadId == self))) {
+                    return S_OK;
+                }
+                if (!run) {
+                    break;
+                }
+                // Its last call needs the lock to end: waited for without it.
+                const std::shared_ptr<Run> finishing = run;
+                ReleaseSRWLockExclusive(&lock);
+                WaitForSingleObject(finishing->thread.Get(), INFINITE);
+                AcquireSRWLockExclusive(&lock);
+                if (run == finishing) {
+                    run.reset();
+                }
             }
-            status = Launch(target);
+            starting = true;
         }
-        ReleaseSRWLockExclusive(&startLock);
+        const HRESULT status = Launch();
+        {
+            Locked hold(*this);
+            starting = false;
+        }
+        WakeAllConditionVariable(&changed);
         return status;
     }
     // For the device's destruction: stops the run and waits for its thread; from inside the
     // sink, lets the thread finish its call without coming back to the device.
     void EndDelivery() {
-        DeliveryRun<Packet>* run = delivery;
-        if (run == nullptr) {
+        std::shared_ptr<Run> ending;
+        {
+            Locked hold(*this);
+            ending = std::move(run);
+        }
+        if (!ending) {
             return;
         }
-        delivery = nullptr;
-        run->Stop("release");
-        if (run->threadId == GetCurrentThreadId()) {
-            AcquireSRWLockExclusive(&run->lock);
-            run->device = nullptr;
-            ReleaseSRWLockExclusive(&run->lock);
+        ending->Stop("release");
+        if (ending->threadId == GetCurrentThreadId()) {
+            ending->device = nullptr; // the run's own thread, inside the sink
         } else {
-            WaitForSingleObject(run->thread.Get(), INFINITE);
+            WaitForSingleObject(ending->thread.Get(), INFINITE);
         }
-        run->Release();
     }
     // FillPacket: puts PacketToFill() into `packet`, which must be one of the library's own
     // `Own` packets (found by Own::From, which AddRefs it).
@@ -283,113 +268,118 @@ protected:
     // What FillPacket puts in a packet: the packet being delivered when called from inside the
     // sink, else the one delivered last (a default Packet before the first).
     Packet PacketToFill() {
-        if (callbackThread.load(std::memory_order_relaxed) == GetCurrentThreadId()) {
-            return current;
-        }
-        AcquireSRWLockShared(&lastLock);
-        const Packet packet = last;
-        ReleaseSRWLockShared(&lastLock);
+        AcquireSRWLockShared(&lock);
+        const Packet packet = callThread == GetCurrentThreadId() ? current : last;
+        ReleaseSRWLockShared(&lock);
         return packet;
     }
 
 private:
     friend class DeliveryRun<Packet>;
 
-    // On the delivery thread, around each call of the sink.
-    void BeginCallback(const Packet& packet) {
-        CheckAlive();
-        current = packet;
-        callbackThread.store(GetCurrentThreadId(), std::memory_order_relaxed);
-    }
-    void EndCallback() {
-        CheckAlive();
-        callbackThread.store(0, std::memory_order_relaxed);
-        AcquireSRWLockExclusive(&lastLock);
-        last = current;
-        ReleaseSRWLockExclusive(&lastLock);
-    }
+    // Holds the device's lock exclusively for a scope.
+    class Locked {
+    public:
+        explicit Locked(PacketDevice& d) : device(d) { AcquireSRWLockExclusive(&device.lock); }
+        ~Locked() { ReleaseSRWLockExclusive(&device.lock); }
+        Locked(const Locked&) = delete;
+        Locked& operator=(const Locked&) = delete;
 
-    // A run that came back to a device destroyed under it would write into freed memory, which
-    // nothing else notices: end the process there and then, as a crash that says where.
-    void CheckAlive() const {
-        if (alive.load(std::memory_order_relaxed) != AliveMark) {
-#ifdef _MSC_VER
-            __debugbreak();
-#else
-            __builtin_trap();
-#endif
+    private:
+        PacketDevice& device;
+    };
+
+    // On the run's thread, around each call of the sink: the sink to call, which the call
+    // holds until EndCall; null when the run must not call it.
+    PacketSink* BeginCall(Run& caller, const Packet& packet) {
+        Locked hold(*this);
+        if (caller.Stopped()) {
+            return nullptr;
         }
+        if (sink == nullptr) {
+            caller.Stop("sink");
+            return nullptr;
+        }
+        calling = sink;
+        callThread = GetCurrentThreadId();
+        current = packet;
+        return calling;
+    }
+    void EndCall() {
+        {
+            Locked hold(*this);
+            last = current;
+            calling = nullptr;
+            callThread = 0;
+        }
+        WakeAllConditionVariable(&changed);
     }
 
-    void Unpublish(DeliveryRun<Packet>* run) {
-        AcquireSRWLockExclusive(&stateLock);
-        delivery = nullptr;
-        ReleaseSRWLockExclusive(&stateLock);
-        run->Release();
-    }
-
-    HRESULT Launch(PacketSink* target) {
-        DeliveryRun<Packet>* run = MakeRun();
-        if (run == nullptr) {
+    HRESULT Launch() {
+        std::shared_ptr<Run> made = MakeRun();
+        if (!made) {
             return E_OUTOFMEMORY;
         }
-        run->sink = target;
-        run->device = this;
-        run->count = count;
-        run->stop = UniqueHandle(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-        if (run->waitForReady) {
-            run->ready = UniqueHandle(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+        made->device = this;
+        made->count = count;
+        made->stop = UniqueHandle(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+        if (made->waitForReady) {
+            made->ready = UniqueHandle(CreateEventW(nullptr, TRUE, FALSE, nullptr));
         }
-        if (!run->stop || (run->waitForReady && !run->ready)) {
-            const HRESULT failed = LastErrorStatus();
-            delete run;
-            return failed;
+        if (!made->stop || (made->waitForReady && !made->ready)) {
+            return LastErrorStatus();
+        }
+        // The thread's reference, which it lets go of when it ends.
+        auto* threadsRun = new (std::nothrow) std::shared_ptr<Run>(made);
+        if (threadsRun == nullptr) {
+            return E_OUTOFMEMORY;
         }
         count->Add(1);
-        run->thread = UniqueHandle(CreateThread(nullptr, 0, &DeliveryRun<Packet>::Thread, run,
-                                                CREATE_SUSPENDED, &run->threadId));
-        if (!run->thread) {
+        made->thread = UniqueHandle(
+            CreateThread(nullptr, 0, &Run::Thread, threadsRun, CREATE_SUSPENDED, &made->threadId));
+        if (!made->thread) {
             const HRESULT failed = LastErrorStatus();
+            delete threadsRun;
             count->Add(-1);
-            delete run;
             return failed;
         }
-        AcquireSRWLockExclusive(&stateLock);
-        delivery = run;
-        ReleaseSRWLockExclusive(&stateLock);
-        ResumeThread(run->thread.Get());
-        if (!run->waitForReady) {
+        {
+            Locked hold(*this);
+            run = made;
+        }
+        ResumeThread(made->thread.Get());
+        if (!made->waitForReady) {
             return S_OK;
         }
-        const HANDLE waits[] = {run->ready.Get(), run->thread.Get()};
+        const HANDLE waits[] = {made->ready.Get(), made->thread.Get()};
         WaitForMultipleObjects(2, waits, FALSE, INFINITE);
-        if (WaitForSingleObject(run->ready.Get(), 0) == WAIT_OBJECT_0 && SUCCEEDED(run->setup)) {
+        if (WaitForSingleObject(made->ready.Get(), 0) == WAIT_OBJECT_0 && SUCCEEDED(made->setup)) {
             return S_OK;
         }
-        const HRESULT failed = FAILED(run->setup) ? run->setup : E_FAIL;
-        WaitForSingleObject(run->thread.Get(), INFINITE);
-        Unpublish(run);
+        const HRESULT failed = FAILED(made->setup) ? made->setup : E_FAIL;
+        WaitForSingleObject(made->thread.Get(), INFINITE);
+        Locked hold(*this);
+        if (run == made) {
+            run.reset();
+        }
         return failed;
     }
 
     DeliveryCount* count;
-    // Serialises StartDelivery, so two threads cannot both start a run.
-    SRWLOCK startLock = SRWLOCK_INIT;
-    // Guards sink, claimed and delivery.
-    SRWLOCK stateLock = SRWLOCK_INIT;
+    // Guards everything below; never held while the sink runs.
+    SRWLOCK lock = SRWLOCK_INIT;
+    // Signalled when a call into the sink ends and when a start has ended.
+    CONDITION_VARIABLE changed = CONDITION_VARIABLE_INIT;
     PacketSink* sink = nullptr;
     bool claimed = false;
-    DeliveryRun<Packet>* delivery = nullptr;
-
-    static constexpr uint32_t AliveMark = 0xA11CE5ED;
-    static constexpr uint32_t DeadMark = 0xDEADDE51;
-    // AliveMark from construction to destruction; atomic, so the destructor's store is kept.
-    std::atomic<uint32_t> alive{AliveMark};
-
-    // The packet being delivered; used only on the delivery thread during its sink call.
-    std::atomic<DWORD> callbackThread{0};
+    // The current run (a stopped one until the next starts), and whether a thread is starting
+    // one.
+    std::shared_ptr<Run> run;
+    bool starting = false;
+    // The call into the sink that is running: the sink it holds, its thread and its packet.
+    PacketSink* calling = nullptr;
+    DWORD callThread = 0;
     Packet current{};
-    // Guards the packet delivered last, which FillPacket gives outside a delivery call.
-    SRWLOCK lastLock = SRWLOCK_INIT;
+    // The packet delivered last, which FillPacket gives outside a delivery call.
     Packet last{};
 };

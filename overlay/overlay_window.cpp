@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cwchar>
 
+#include "device/module_of.h"
+
 namespace overlay {
 
 namespace {
@@ -60,11 +62,7 @@ float ScaleOf(HWND window) {
 }
 
 HINSTANCE ThisModule() {
-    HMODULE module = nullptr;
-    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
-                           GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                       reinterpret_cast<LPCWSTR>(&ThisModule), &module);
-    return module;
+    return ModuleOf(&ThisModule);
 }
 
 int Fraction(LONG value, LONG lo, LONG hi) {

@@ -14,9 +14,8 @@ uint32_t ScanClock::Time(uint32_t scanTime, uint32_t arrivalUs) {
     if (started && sinceArrival < wrapUs / 2) {
         const uint32_t ticks = (scanTime + range - lastScan % range) % range;
         time = lastUs + ticks * 100;
-        const auto ahead = static_cast<int32_t>(time - arrivalUs);
-        if (ahead > static_cast<int32_t>(MaxAheadUs) ||
-            -static_cast<int64_t>(ahead) > static_cast<int64_t>(MaxBehindUs)) {
+        const auto drift = static_cast<int32_t>(time - arrivalUs);
+        if (drift > static_cast<int32_t>(MaxDriftUs) || drift < -static_cast<int32_t>(MaxDriftUs)) {
             time = arrivalUs;
         }
     }
@@ -32,35 +31,46 @@ void FrameAssembler::Add(const Report& report, FrameBatch& out) {
     if (report.contactCount == 0) {
         if (pending && report.scanTime == scanTime) {
             Take(report);
-        } else if (!pending && finished && report.scanTime == scanTime) {
-            return; // a surplus report of the scan just finished
-        } else {
-            // A continuation of no scan that is under way, or of another one: whatever was
-            // pending ends here, and the report stands alone with the button but no contacts
-            // (its slots cannot be told from empty ones without a count).
-            if (pending) {
+            if (frame.count >= expected) {
                 Finish(out);
             }
-            frame = Frame{};
-            frame.timeUs = clock.Time(report.scanTime, report.timeUs);
-            frame.button = report.button;
-            out.frames[out.count++] = frame;
-            scanTime = report.scanTime;
-            finished = true;
             return;
         }
-    } else {
+        // A continuation of no scan that is under way: whatever was pending ends here, and the
+        // report stands for the button alone (its slots cannot be told from empty ones
+        // without a count).
         if (pending) {
             Finish(out);
         }
-        pending = true;
-        expected = std::min<size_t>(report.contactCount, MaxContacts);
-        scanTime = report.scanTime;
-        frame = Frame{};
-        frame.timeUs = report.timeUs;
-        Take(report);
+        if (report.button != lastButton) {
+            frame = Frame{};
+            frame.timeUs = clock.Time(report.scanTime, report.timeUs);
+            frame.button = report.button;
+            frame.buttonOnly = true;
+            scanTime = report.scanTime;
+            Emit(out);
+        }
+        return;
     }
+    if (pending) {
+        Finish(out);
+    }
+    pending = true;
+    expected = std::min<size_t>(report.contactCount, MaxContacts);
+    scanTime = report.scanTime;
+    pendingSinceUs = report.timeUs;
+    frame = Frame{};
+    frame.timeUs = report.timeUs;
+    Take(report);
     if (frame.count >= expected) {
+        Finish(out);
+    }
+}
+
+void FrameAssembler::Flush(uint32_t nowUs, FrameBatch& out) {
+    out.count = 0;
+    if (pending &&
+        static_cast<int32_t>(nowUs - pendingSinceUs) >= static_cast<int32_t>(ScanWaitMicros)) {
         Finish(out);
     }
 }
@@ -75,11 +85,15 @@ void FrameAssembler::Take(const Report& report) {
 
 void FrameAssembler::Finish(FrameBatch& out) {
     frame.timeUs = clock.Time(scanTime, frame.timeUs);
+    pending = false;
+    Emit(out);
+}
+
+void FrameAssembler::Emit(FrameBatch& out) {
+    lastButton = frame.button;
     if (out.count < FrameBatch::Capacity) {
         out.frames[out.count++] = frame;
     }
-    pending = false;
-    finished = true;
 }
 
 } // namespace ptp

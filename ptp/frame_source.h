@@ -1,5 +1,5 @@
-// Where a delivery thread's frames come from: the touchpad through raw input, or in tests a
-// source of their own. The source lives on the delivery thread and is called only there.
+// Where a claim's frames come from: the touchpad through raw input, or in tests a source of
+// their own. The source lives on the claim's input thread and is called only there.
 #pragma once
 
 #include <windows.h>
@@ -32,6 +32,11 @@ public:
     virtual bool Start(HWND window) = 0;
     // Every message of that window: the frames it completes go to `receiver`, on this thread.
     virtual void OnMessage(UINT message, WPARAM wParam, LPARAM lParam, FrameReceiver& receiver) = 0;
+    // Whether a frame waits for more of its reports, which OnIdle may finish.
+    virtual bool Pending() const { return false; }
+    // No message came for a while: at `nowUs` (the frames' clock), a frame that waited too long
+    // for the rest of its reports goes to `receiver` as it is.
+    virtual void OnIdle(uint32_t /*nowUs*/, FrameReceiver& /*receiver*/) {}
     // Stops listening; the window is still there.
     virtual void Stop() = 0;
 };

@@ -174,9 +174,12 @@ bool DecodeReport(const HidPad& pad, const BYTE* report, ULONG length, uint32_t 
     }
     USAGE on[16];
     ULONG count = 0;
-    out.button = layout.hasButton &&
-                 ReadButtons(pad, ptp::PageButton, layout.buttonLink, report, length, on, count) &&
-                 Has(on, count, ptp::UsageButton1);
+    out.button = false;
+    for (size_t b = 0; b < layout.buttonCount && !out.button; ++b) {
+        out.button =
+            ReadButtons(pad, ptp::PageButton, layout.buttonLinks[b], report, length, on, count) &&
+            Has(on, count, layout.buttonUsages[b]);
+    }
     out.slotCount = 0;
     for (size_t i = 0; i < layout.slotCount; ++i) {
         const ptp::SlotLayout& slot = layout.slots[i];
@@ -321,9 +324,11 @@ void RawInputSource::Forward(Pad& pad, const ptp::FrameBatch& batch, uint32_t no
     for (size_t f = 0; f < batch.count; ++f) {
         const ptp::Frame& frame = batch.frames[f];
         pad.lastUs = now;
-        pad.touching = false;
-        for (size_t c = 0; c < std::min(frame.count, ptp::MaxContacts); ++c) {
-            pad.touching = pad.touching || frame.contacts[c].tip;
+        if (!frame.buttonOnly) { // a frame of the button alone leaves the contacts as they were
+            pad.touching = false;
+            for (size_t c = 0; c < std::min(frame.count, ptp::MaxContacts); ++c) {
+                pad.touching = pad.touching || frame.contacts[c].tip;
+            }
         }
         HANDLE device = pad.hid->device;
         if (inUse != device) {
@@ -339,6 +344,18 @@ void RawInputSource::Forward(Pad& pad, const ptp::FrameBatch& batch, uint32_t no
             }
         }
         receiver.OnFrame(frame);
+    }
+}
+
+bool RawInputSource::Pending() const {
+    return std::any_of(pads.begin(), pads.end(),
+                       [](const auto& pad) { return pad->assembler.Pending(); });
+}
+
+void RawInputSource::OnIdle(uint32_t nowUs, FrameReceiver& receiver) {
+    for (const auto& pad : pads) {
+        pad->assembler.Flush(nowUs, frames);
+        Forward(*pad, frames, nowUs, receiver);
     }
 }
 

@@ -17,7 +17,7 @@
 HANDLE FindTouchpad();
 
 // An attached touchpad: its raw-input handle, the HID parser's preparsed data, and the layout
-// read from it. Immutable once opened, so the delivery thread may share it.
+// read from it. Immutable once opened, so the input thread may share it.
 struct HidPad {
     HANDLE device = nullptr;
     std::vector<BYTE> preparsed;
@@ -51,6 +51,8 @@ public:
 
     bool Start(HWND window) override;
     void OnMessage(UINT message, WPARAM wParam, LPARAM lParam, FrameReceiver& receiver) override;
+    bool Pending() const override;
+    void OnIdle(uint32_t nowUs, FrameReceiver& receiver) override;
     void Stop() override;
 
 private:

@@ -1,7 +1,10 @@
 #include "mouse_hook.h"
 
+#include <algorithm>
 #include <atomic>
 #include <utility>
+
+#include "device/module_of.h"
 
 namespace {
 
@@ -10,15 +13,43 @@ std::atomic<long> inUseCalls{0};
 std::atomic<long> swallowedCalls{0};
 std::atomic<long> injectedCalls{0};
 std::atomic<long> reinstallCount{0};
+std::atomic<bool> refuseHooks{false};
 
 // Posted to a hook thread: install the hook again.
 constexpr UINT ReinstallMessage = WM_APP + 1;
 
 // The claim flag and the pad's last contact of the hook installed on this thread (one per
-// delivery thread).
+// claim).
 thread_local const std::atomic<bool>* threadClaim = nullptr;
 thread_local const std::atomic<DWORD>* threadLastContact = nullptr;
 thread_local std::atomic<DWORD>* threadLastCall = nullptr;
+// The buttons whose press this thread's hook swallowed; kept across a reinstall.
+thread_local HeldButtons threadHeld;
+
+// The button a press or release is of, as a bit of HeldButtons; 0 for anything else.
+uint8_t ButtonBit(WPARAM message, DWORD data) {
+    switch (message) {
+    case WM_LBUTTONDOWN:
+    case WM_LBUTTONUP:
+        return 1;
+    case WM_RBUTTONDOWN:
+    case WM_RBUTTONUP:
+        return 2;
+    case WM_MBUTTONDOWN:
+    case WM_MBUTTONUP:
+        return 4;
+    case WM_XBUTTONDOWN:
+    case WM_XBUTTONUP:
+        return HIWORD(data) == XBUTTON2 ? 16 : 8;
+    default:
+        return 0;
+    }
+}
+
+bool IsRelease(WPARAM message) {
+    return message == WM_LBUTTONUP || message == WM_RBUTTONUP || message == WM_MBUTTONUP ||
+           message == WM_XBUTTONUP;
+}
 
 bool IsMouseInput(WPARAM message) {
     switch (message) {
@@ -56,7 +87,8 @@ LRESULT CALLBACK HookProc(int code, WPARAM wParam, LPARAM lParam) {
         if (claimed && inUse) {
             inUseCalls.fetch_add(1, std::memory_order_relaxed);
         }
-        if (DecideMouse(code, wParam, event->flags, claimed, inUse) == MouseVerdict::Swallow) {
+        if (DecideMouse(code, wParam, event->flags, event->mouseData, claimed, inUse, threadHeld) ==
+            MouseVerdict::Swallow) {
             swallowedCalls.fetch_add(1, std::memory_order_relaxed);
             return 1;
         }
@@ -73,13 +105,40 @@ bool PadInUse(DWORD lastContactMs, DWORD nowMs) {
     return lastContactMs != 0 && (age <= PadInUseMs || age > ~PadInUseMs);
 }
 
-MouseVerdict DecideMouse(int code, WPARAM message, DWORD flags, bool claimed, bool inUse) {
+bool FramePutsPadInUse(const ptp::Frame& frame) {
+    if (frame.button) {
+        return true;
+    }
+    const size_t n = std::min(frame.count, ptp::MaxContacts);
+    for (size_t i = 0; i < n; ++i) {
+        if (frame.contacts[i].confident) {
+            return true;
+        }
+    }
+    return false;
+}
+
+MouseVerdict DecideMouse(int code, WPARAM message, DWORD flags, DWORD data, bool claimed,
+                         bool inUse, HeldButtons& held) {
     const DWORD injected = LLMHF_INJECTED | LLMHF_LOWER_IL_INJECTED;
-    if (code != HC_ACTION || !claimed || !inUse || (flags & injected) != 0 ||
-        !IsMouseInput(message)) {
+    if (code != HC_ACTION || (flags & injected) != 0 || !IsMouseInput(message)) {
         return MouseVerdict::Pass;
     }
-    return MouseVerdict::Swallow;
+    const uint8_t button = ButtonBit(message, data);
+    if (IsRelease(message)) {
+        const bool wasHeld = (held.bits & button) != 0;
+        held.bits = static_cast<uint8_t>(held.bits & ~button);
+        return wasHeld ? MouseVerdict::Swallow : MouseVerdict::Pass;
+    }
+    const bool swallow = claimed && inUse;
+    if (button != 0) {
+        held.bits = static_cast<uint8_t>(swallow ? held.bits | button : held.bits & ~button);
+    }
+    return swallow ? MouseVerdict::Swallow : MouseVerdict::Pass;
+}
+
+void RefuseMouseHooks(bool refuse) {
+    refuseHooks.store(refuse);
 }
 
 MouseHookCounts MouseHookTotals() {
@@ -89,14 +148,14 @@ MouseHookCounts MouseHookTotals() {
 
 MouseHook::MouseHook(const std::atomic<bool>* claimed, const std::atomic<DWORD>* lastContact,
                      std::atomic<DWORD>* lastCall) {
-    HMODULE self = nullptr;
-    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
-                           GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                       reinterpret_cast<LPCWSTR>(&HookProc), &self);
     threadClaim = claimed;
     threadLastContact = lastContact;
     threadLastCall = lastCall;
-    hook = SetWindowsHookExW(WH_MOUSE_LL, HookProc, self, 0);
+    if (refuseHooks.load()) {
+        SetLastError(ERROR_HOOK_NOT_INSTALLED);
+    } else {
+        hook = SetWindowsHookExW(WH_MOUSE_LL, HookProc, ModuleOf(&HookProc), 0);
+    }
     if (hook == nullptr) {
         threadClaim = nullptr;
         threadLastContact = nullptr;

@@ -97,10 +97,14 @@ PadProblem DescribePad(std::span<const UsageCap> caps, PadLayout& layout) {
             std::min<uint64_t>(scan->value.logicalMax > 0 ? declared : fieldRange,
                                std::min<uint64_t>(fieldRange, 0xFFFFFFFF)));
     }
-    if (const UsageCap* button = FindAnywhere(caps, PageButton, UsageButton1, true)) {
-        layout.hasButton = true;
-        layout.buttonLink = button->link;
+    for (const uint16_t usage : {UsageButton1, UsageButton2}) {
+        if (const UsageCap* button = FindAnywhere(caps, PageButton, usage, true)) {
+            layout.buttonUsages[layout.buttonCount] = usage;
+            layout.buttonLinks[layout.buttonCount] = button->link;
+            ++layout.buttonCount;
+        }
     }
+    layout.hasButton = layout.buttonCount != 0;
     return PadProblem::None;
 }
 

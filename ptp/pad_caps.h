@@ -25,7 +25,11 @@ inline constexpr uint16_t UsageConfidence = 0x47;
 inline constexpr uint16_t UsageContactId = 0x51;
 inline constexpr uint16_t UsageContactCount = 0x54;
 inline constexpr uint16_t UsageScanTime = 0x56;
+// Button 1 is the button under the pad; Buttons 2 and 3 are external ones, for the primary
+// (by default left) and the secondary (right) click.
 inline constexpr uint16_t UsageButton1 = 0x01;
+inline constexpr uint16_t UsageButton2 = 0x02;
+inline constexpr uint16_t UsageButton3 = 0x03;
 
 // One input usage of the descriptor: a value (with its ranges) or a one-bit button, in the
 // logical collection `link`.
@@ -56,8 +60,13 @@ struct PadLayout {
     // Where the Scan Time wraps: its logical maximum + 1 (the field's whole range where the
     // descriptor gives no usable maximum).
     uint32_t scanTimeRange = 0;
+    // The pad's button: Button 1 and Button 2, where the descriptor has them, each in its
+    // collection; a press of either is a press of the pad's button. Button 3, the secondary
+    // click, is none: on the panel a press means the zone under the finger.
     bool hasButton = false;
-    uint16_t buttonLink = 0;
+    size_t buttonCount = 0;
+    std::array<uint16_t, 2> buttonUsages{};
+    std::array<uint16_t, 2> buttonLinks{};
 };
 
 enum class PadProblem {
@@ -71,7 +80,7 @@ enum class PadProblem {
 const char* Describe(PadProblem problem);
 
 // Reads the layout out of the input usages. A pad without confidence is taken as confident in
-// every contact; one without a button has none. Slots beyond MaxSlots are not used.
+// every contact; one without Button 1 or 2 has no button. Slots beyond MaxSlots are not used.
 PadProblem DescribePad(std::span<const UsageCap> caps, PadLayout& layout);
 
 } // namespace ptp

@@ -35,12 +35,54 @@ bool Translator::WasDown(uint32_t id) const {
            downIds.begin() + downCount;
 }
 
-void Translator::OnFrame(const Frame& frame, PacketBatch& out) {
+void Translator::ForgetDown(uint32_t id) {
+    const auto end = std::remove(downIds.begin(), downIds.begin() + downCount, id);
+    downCount = static_cast<size_t>(end - downIds.begin());
+}
+
+double Translator::DistanceMm(int32_t x0, int32_t y0, int32_t x1, int32_t y1) const {
+    const double dx = static_cast<double>(int64_t{x1} - x0) * geometry.x.MmPerUnit();
+    const double dy = static_cast<double>(int64_t{y1} - y0) * geometry.y.MmPerUnit();
+    return std::sqrt(dx * dx + dy * dy);
+}
+
+// The first frame after Idle ended a contact decides what its id is now. Reported again
+// within ContactLostMicros of its last frame on the frames' clock, the pad never fell silent
+// (the reports were late, not missing): it is the same finger, and it stays ignored until it
+// lifts. Later, or not at all, the contact is over and its id free for the next touch.
+void Translator::HoldOverLost(const Frame& frame) {
+    if (!lost.active) {
+        return;
+    }
+    lost.active = false;
     const size_t n = std::min(frame.count, MaxContacts);
-    const uint32_t now = frame.timeUs;
+    const auto since = static_cast<int32_t>(frame.timeUs - lost.lastUs);
+    for (size_t i = 0; i < n; ++i) {
+        const Contact& c = frame.contacts[i];
+        if (c.id == lost.id && c.tip && since >= 0 &&
+            since <= static_cast<int32_t>(ContactLostMicros) && downCount < MaxContacts) {
+            downIds[downCount++] = c.id;
+            return;
+        }
+    }
+}
+
+void Translator::OnFrame(const Frame& frame, PacketBatch& out) {
     const bool pressed = frame.button && !buttonDown && !firstFrame;
     firstFrame = false;
+    buttonDown = frame.button;
+    if (frame.buttonOnly) {
+        // The contacts are as they were: only the button changed.
+        if (pressed) {
+            Press(out);
+        }
+        return;
+    }
+
+    const size_t n = std::min(frame.count, MaxContacts);
+    const uint32_t now = frame.timeUs;
     bool pressUsed = false;
+    HoldOverLost(frame);
 
     if (primary.active) {
         const Contact* mine = nullptr;
@@ -89,15 +131,8 @@ void Translator::OnFrame(const Frame& frame, PacketBatch& out) {
     }
 
     if (pressed && !pressUsed) {
-        if (primary.active) {
-            Tap(out);
-        } else if (havePosition) {
-            // No finger down: a tap where the last one was.
-            out.Add({PacketFinger | PacketGesture, lastX, lastY, 0});
-            out.Add({0, lastX, lastY, 0});
-        }
+        Press(out);
     }
-    buttonDown = frame.button;
 
     downCount = 0;
     for (size_t i = 0; i < n; ++i) {
@@ -107,13 +142,24 @@ void Translator::OnFrame(const Frame& frame, PacketBatch& out) {
     }
 }
 
+void Translator::Press(PacketBatch& out) {
+    if (primary.active) {
+        Tap(out);
+    } else if (havePosition) {
+        // No finger down: a tap where the last one was.
+        out.Add({PacketFinger | PacketGesture, lastX, lastY, 0});
+        out.Add({0, lastX, lastY, 0});
+    }
+}
+
 void Translator::Idle(uint32_t nowUs, PacketBatch& out) {
     // Signed: a clock that reads behind the last frame (as it may across the 2^32 wrap of
     // the frames' clock) has not waited at all.
     const auto waited = static_cast<int32_t>(nowUs - primary.lastUs);
-    if (primary.active && !primary.resting && waited > static_cast<int32_t>(ContactLostMicros)) {
-        // The contact's id stays among the ids down: should the pad report it again, it is
-        // not taken for a new touch.
+    if (MayBeLost() && waited > static_cast<int32_t>(ContactLostMicros)) {
+        // Its lift was lost: the contact is over, and its id free for the next touch.
+        lost = {true, primary.id, primary.lastUs};
+        ForgetDown(primary.id);
         End(false, out);
     }
 }
@@ -122,6 +168,7 @@ void Translator::Lose(PacketBatch& out) {
     if (primary.active) {
         End(false, out);
     }
+    lost = Lost{};
     downCount = 0;
     buttonDown = false;
     // A button held in the new pad's first frame was pressed before: no tap.
@@ -140,6 +187,8 @@ void Translator::Start(const Contact& contact, uint32_t nowUs, PacketBatch& out)
     primary.lastUs = nowUs;
     primary.originX = geometry.x.Clamp(contact.x);
     primary.originY = geometry.y.Clamp(contact.y);
+    primary.lastX = primary.originX;
+    primary.lastY = primary.originY;
     lastX = DeviceX(geometry.x, primary.originX);
     lastY = DeviceY(geometry.y, primary.originY);
     havePosition = true;
@@ -157,6 +206,9 @@ void Translator::Move(const Contact& contact, PacketBatch& out) {
     if (dx * dx + dy * dy >= travelLimitSq - 1e-9) {
         primary.moved = true;
     }
+    primary.resting = DistanceMm(primary.lastX, primary.lastY, x, y) < RestToleranceMm;
+    primary.lastX = x;
+    primary.lastY = y;
     // Upward is toward the pad's top edge, where the logical Y is smallest. The motion is
     // counted from where the contact touched down, so that the packets' motions add up to the
     // whole slide, a slow one as a fast one; the nudge away from zero keeps a product that
@@ -165,11 +217,8 @@ void Translator::Move(const Contact& contact, PacketBatch& out) {
     const auto total = static_cast<int32_t>(std::trunc(exact + std::copysign(1e-6, exact)));
     const int32_t motion = total - primary.motionTotal;
     primary.motionTotal = total;
-    const int32_t deviceX = DeviceX(geometry.x, x);
-    const int32_t deviceY = DeviceY(geometry.y, y);
-    primary.resting = deviceX == lastX && deviceY == lastY;
-    lastX = deviceX;
-    lastY = deviceY;
+    lastX = DeviceX(geometry.x, x);
+    lastY = DeviceY(geometry.y, y);
     out.Add({PacketFinger, lastX, lastY, motion});
 }
 

@@ -1,7 +1,7 @@
 // The translation from a Precision Touchpad's contact frames to the packets Tapdeck reads: the
 // primary contact, its position in device units, its motion along Y, and the taps the library
 // makes for it. Plain C++ and allocation-free: it needs no Windows input, so tests drive it with
-// frames and the delivery thread calls it once per frame.
+// frames and the claim's input thread calls it once per frame.
 //
 // Packets: while the primary contact is down, one per frame with the finger bit, its position
 // and its motion since the previous frame. When it lifts, one packet with the finger bit clear;
@@ -31,11 +31,18 @@ inline constexpr double SlideMmPerStep = 4.0;
 inline constexpr int32_t MotionPerStep = 26;
 inline constexpr double MotionPerMm = MotionPerStep / SlideMmPerStep;
 // A pad reports a moving contact at 125 Hz or more: a primary contact that moved in its last
-// frame and has not been reported for this long is taken as gone, without a tap. A resting one
-// may go unreported (a pad need only report contacts that move), so silence does not end it:
-// its lift, a frame without it, or its pad's removal does. A gap this long between two frames
-// of one contact also rules the contact out as a tap, as does time that runs backwards.
+// frame and has not been reported for this long is taken as gone, without a tap; its contact
+// id is free for the next touch. A resting one may go unreported (a pad need only report
+// contacts that move), so silence does not end it: its lift, a frame without it, or its pad's
+// removal does. A gap this long between two frames of one contact also rules the contact out
+// as a tap, as does time that runs backwards.
 inline constexpr uint32_t ContactLostMicros = 250'000;
+// A contact rests when its last frame moved it less than this from the frame before: a finger
+// held still jitters by a few hundredths of a millimetre from report to report, and one that
+// slides at 31 mm/s or more (4 mm, one volume step, in an eighth of a second) moves further
+// at 125 reports a second. The last frame alone decides, because a pad that reports only
+// contacts that move may send one frame of a stopping finger before it falls silent.
+inline constexpr double RestToleranceMm = 0.25;
 // Contacts of one frame that are looked at; more are ignored.
 inline constexpr size_t MaxContacts = 16;
 
@@ -52,6 +59,9 @@ struct Frame {
     // When the frame was taken, in microseconds; wraps at 2^32. Only differences count.
     uint32_t timeUs = 0;
     bool button = false;
+    // A report of the button alone (a contact count of 0 that continues no scan): it says
+    // nothing of the contacts, which are as they were; `count` is 0.
+    bool buttonOnly = false;
     // Contacts used; values over MaxContacts count as MaxContacts.
     size_t count = 0;
     std::array<Contact, MaxContacts> contacts{};
@@ -86,8 +96,10 @@ public:
     // Adds this frame's packets to `out`.
     void OnFrame(const Frame& frame, PacketBatch& out);
     // No frame came: at `nowUs` (the frames' clock), a moving primary contact not reported for
-    // over ContactLostMicros is lifted, without a tap.
+    // over ContactLostMicros is lifted, without a tap, and its contact id is free again.
     void Idle(uint32_t nowUs, PacketBatch& out);
+    // Whether Idle may lift a contact: a primary contact is down and moved in its last frame.
+    bool MayBeLost() const { return primary.active && !primary.resting; }
     // The frames' pad is gone: a contact that was down is lifted, without a tap, and nothing of
     // that pad's contacts or button is remembered.
     void Lose(PacketBatch& out);
@@ -110,23 +122,38 @@ private:
         bool moved = false;
         // This contact has made its one tap (with the button).
         bool tapped = false;
-        // Where its last frame put it, it was already: silence does not end it.
+        // Its last frame moved it less than RestToleranceMm: silence does not end it.
         bool resting = true;
         int32_t originX = 0; // logical, clamped
         int32_t originY = 0;
+        int32_t lastX = 0; // logical, clamped, as last reported
+        int32_t lastY = 0;
         // Motion units from where it touched down to where it was last reported.
         int32_t motionTotal = 0;
+    };
+
+    // The contact that Idle ended last: its id and its last frame's time, until the next frame.
+    struct Lost {
+        bool active = false;
+        uint32_t id = 0;
+        uint32_t lastUs = 0;
     };
 
     void Start(const Contact& contact, uint32_t nowUs, PacketBatch& out);
     void Move(const Contact& contact, PacketBatch& out);
     void End(bool tap, PacketBatch& out);
     void Tap(PacketBatch& out);
+    void Press(PacketBatch& out);
     bool WasDown(uint32_t id) const;
+    void ForgetDown(uint32_t id);
+    void HoldOverLost(const Frame& frame);
+    // Millimetres between two logical points of the pad.
+    double DistanceMm(int32_t x0, int32_t y0, int32_t x1, int32_t y1) const;
 
     PadGeometry geometry;
     double travelLimitSq = 0;
     Primary primary;
+    Lost lost;
     // Ids with the tip down in the previous frame: a contact can become primary only in the
     // frame in which it touches down.
     std::array<uint32_t, MaxContacts> downIds{};

@@ -9,6 +9,7 @@
 #include "device/velcom.h"
 #include "frame_source.h"
 #include "pad_geometry.h"
+#include "settings.h"
 
 // Class identifiers of the three objects, registered under the same ProgIDs as every device
 // library's.
@@ -22,10 +23,11 @@ inline constexpr CLSID CLSID_VelPtpPacket = {
 enum class PtpObject { VelAPI, PointingDevice, VelPacket };
 
 // Recording a session as a scenario of the simulated touchpad: the environment variable, or
-// else the string value under the key of the library's own, names the file (environment
-// strings such as %TEMP% are expanded). Read at each claim.
+// else the string value under the library's key of HKEY_CURRENT_USER (which the on-screen
+// panel's settings share, overlay/settings.h), names the file (environment strings such as
+// %TEMP% are expanded). Read at each claim.
 inline constexpr wchar_t RecordVariable[] = L"VELPTP_RECORD";
-inline constexpr wchar_t SettingsKey[] = L"Software\\Velmora\\Tapdeck\\PrecisionTouchpad";
+inline constexpr const wchar_t* SettingsKey = overlay::SettingsKeyPath;
 inline constexpr wchar_t RecordValue[] = L"RecordScenario";
 
 // Statuses of the library's own failures.

@@ -353,8 +353,12 @@ private:
         return 0;
     }
 
-    DeliveryRun<SimDelivered>* MakeRun() override {
-        return new (std::nothrow) SimRun(session, panel);
+    std::shared_ptr<Run> MakeRun() override {
+        try {
+            return std::make_shared<SimRun>(session, panel);
+        } catch (const std::bad_alloc&) {
+            return nullptr;
+        }
     }
 
     WrittenProperties written;

@@ -13,14 +13,14 @@ if [ ! -f "$build/CMakeCache.txt" ]; then
     cmake --preset default -B "$build" > /dev/null
 fi
 benches="bench_packets bench_tap_to_key bench_start bench_idle_cpu bench_memory bench_ptp_translate
-    bench_virtual_pad"
+    bench_virtual_pad bench_ptp_idle"
 cmake --build "$build" --target tapdeck velsim vtouchpad bench_empty bench_empty_com $benches
 
 export WINEPREFIX=$build/wineprefix
 tools/wine-prefix.sh up "$WINEPREFIX" "$build/sim/velsim.dll"
 trap 'tools/wine-prefix.sh down "$WINEPREFIX"' EXIT
 export TAPDECK_EXE="Z:$build/src/tapdeck.exe"
-export VELSIM_DLL="Z:$build/sim/velsim.dll"
+export VELSIM_DLL="Z:$build/sim/velsim.dll" VELPTP_DLL="Z:$build/ptp/velptp.dll"
 export VTP_DRIVER_DIR="Z:$build/virtual_touchpad" VTP_PADS="Z:$root/tests/virtual_touchpad/pads"
 unset VELSIM_SCENARIO VELSIM_JOURNAL
 # The panel on the screen, in process (docs/performance.md, section 8).

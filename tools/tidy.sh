@@ -18,16 +18,18 @@ gcc_dir=$(dirname "$(x86_64-w64-mingw32-g++-posix -print-libgcc-file-name)")
 extra=(--target=x86_64-w64-mingw32 -nostdinc++
     "-isystem$gcc_dir/include/c++" "-isystem$gcc_dir/include/c++/x86_64-w64-mingw32"
     "-isystem$gcc_dir/include/c++/backward")
-# Each file is checked with its compile command. A file whose preprocessed text (comments kept,
-# so NOLINT counts; no line markers, so the clone's path does not), checks and clang-tidy are
-# those of a file found clean before on this machine is not checked again: a second run in
-# another clone takes seconds, a fresh machine checks everything.
+# Each file is checked with its compile command. A file whose text, the text of every header it
+# includes (as the build's dependency records list them), its command, the checks and
+# clang-tidy are those of a file found clean before on this machine is not checked again: a
+# second run, in this clone or another, takes seconds; a fresh machine checks everything.
 cache=${XDG_CACHE_HOME:-$HOME/.cache}/tapdeck-tidy
 mkdir -p "$cache"
-python3 - "$build" "$root" "$cache" "$(nproc)" "${extra[@]}" << 'PY'
+ninja -C "$build" -t deps > "$cache/.deps-$$" 2> /dev/null || true
+python3 - "$build" "$root" "$cache" "$(nproc)" "$cache/.deps-$$" "${extra[@]}" << 'PY'
 import concurrent.futures, hashlib, json, os, re, shlex, subprocess, sys
 
-build, root, cache, jobs, extra = sys.argv[1], sys.argv[2] + "/", sys.argv[3], int(sys.argv[4]), sys.argv[5:]
+build, root, cache, jobs, depsfile = sys.argv[1], sys.argv[2] + "/", sys.argv[3], int(sys.argv[4]), sys.argv[5]
+extra = sys.argv[6:]
 entries = [e for e in json.load(open(build + "/compile_commands.json"))
            if e["file"].startswith(root) and e["file"].endswith((".cpp", ".c"))
            and not e["file"][len(root):].startswith(("tests/", "bench/", "build"))]
@@ -35,22 +37,43 @@ print(f"clang-tidy: {len(entries)} files", flush=True)
 tool = subprocess.run(["clang-tidy", "--version"], capture_output=True, text=True).stdout
 config = open(root + ".clang-tidy", "rb").read()
 
+# Each object's dependencies, from `ninja -t deps`.
+deps, current = {}, None
+for line in open(depsfile, errors="replace"):
+    if not line.startswith(" ") and ": #deps" in line:
+        current = deps.setdefault(line.split(": #deps")[0], [])
+    elif line.strip() and current is not None:
+        current.append(os.path.normpath(os.path.join(build, line.strip())))
+os.remove(depsfile)
+digests = {}
+
+def digest(path):
+    if path not in digests:
+        try:
+            digests[path] = hashlib.sha256(open(path, "rb").read()).hexdigest()
+        except OSError:
+            digests[path] = "missing"
+    return digests[path]
+
 def key(entry):
-    args, out, skip = shlex.split(entry["command"]), [], False
-    for a in args:
-        if skip:
-            skip = False
-        elif a == "-o":
-            skip = True
-        elif a != "-c":
-            out.append(a)
-    text = subprocess.run(out + ["-E", "-P", "-C"], cwd=entry["directory"], capture_output=True)
+    args = shlex.split(entry["command"])
+    obj = args[args.index("-o") + 1] if "-o" in args else None
+    h = hashlib.sha256()
+    for part in (tool, config.decode(errors="replace"), " ".join(extra),
+                 entry["command"].replace(root, "<root>/")):
+        h.update(part.encode())
+        h.update(b"\0")
+    if obj in deps and deps[obj]:
+        for path in deps[obj]:
+            name = "<root>/" + path[len(root):] if path.startswith(root) else path
+            h.update(f"{name} {digest(path)}\n".encode())
+        return h.hexdigest()
+    # Without the build's record: the preprocessed text, comments kept (NOLINT counts).
+    pre = [a for i, a in enumerate(args) if a != "-c" and a != "-o" and (i == 0 or args[i - 1] != "-o")]
+    text = subprocess.run(pre + ["-E", "-P", "-C"], cwd=entry["directory"], capture_output=True)
     if text.returncode != 0:
         return None
-    h = hashlib.sha256()
-    for part in (tool.encode(), config, " ".join(extra).encode(), text.stdout):
-        h.update(part)
-        h.update(b"\0")
+    h.update(text.stdout)
     return h.hexdigest()
 
 noise = re.compile(r"^[0-9]+ warnings?( and [0-9]+ errors?)? generated\.$|^Suppressed [0-9]+ warnings|"

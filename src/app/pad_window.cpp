@@ -14,6 +14,24 @@ PadApp* AppOf(HWND window) {
 
 } // namespace
 
+bool PowerEventEndsMode(WPARAM event) {
+    switch (event) {
+    case PBT_APMQUERYSUSPEND:
+    case PBT_APMQUERYSTANDBY:
+    case PBT_APMSUSPEND:
+    case PBT_APMSTANDBY:
+    case PBT_APMRESUMECRITICAL:
+    case PBT_APMRESUMESUSPEND:
+    case PBT_APMRESUMESTANDBY:
+    case PBT_APMRESUMEAUTOMATIC:
+        return true;
+    default:
+        // The charger plugged in or out, the battery's level or a power setting changing
+        // (which Windows sends every few minutes on battery), and whatever else.
+        return false;
+    }
+}
+
 int PadApp::EnterMode() {
     const int on = StartMode();
     SettleMode(on ? Mode::On : Mode::Off);
@@ -70,11 +88,16 @@ LRESULT CALLBACK PadWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
         PostQuitMessage(0);
         return 0;
     case WM_ENDSESSION:
-    case WM_POWERBROADCAST:
         if (app) {
             app->LeaveMode();
         }
         return 0;
+    case WM_POWERBROADCAST:
+        if (app && PowerEventEndsMode(wParam)) {
+            app->LeaveMode();
+        }
+        return TRUE; // a suspend is never denied
+
     default:
         return DefWindowProcA(window, message, wParam, lParam);
     }

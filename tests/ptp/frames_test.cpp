@@ -11,6 +11,7 @@
 #include "pad_caps.h"
 #include "ptp/test_pad.h"
 #include "scenario_writer.h"
+#include "translator.h"
 #include "velsim_core.h"
 
 namespace {
@@ -24,12 +25,15 @@ struct ReportRow {
     uint32_t contactCount;
     size_t slots; // slots decoded, with ids 10 * (report number) + slot
     bool button;
+    // When not 0: no report comes for this long after it, and the assembler is told so.
+    uint32_t silentMs = 0;
 };
 
 struct FrameRow {
     std::array<uint32_t, 6> ids;
     size_t count;
     bool button;
+    bool buttonOnly = false;
 };
 
 struct AssemblyCase {
@@ -62,22 +66,47 @@ constexpr AssemblyCase Assemblies[] = {
      2,
      {{{{0, 1}, 2, false}, {{10}, 1, false}}},
      2},
-    {"a continuation of another scan ends the pending one and stands alone",
+    {"a continuation of another scan ends the pending one and stands for the button alone",
      {{{7, 4, 2, false}, {9, 0, 2, true}}},
      2,
-     {{{{0, 1}, 2, false}, {{}, 0, true}}},
+     {{{{0, 1}, 2, false}, {{}, 0, true, true}}},
      2},
     {"a surplus report of the scan just finished is ignored: the finger does not vanish",
      {{{7, 1, 1, false}, {7, 0, 1, false}, {8, 1, 1, false}}},
      3,
      {{{{0}, 1, false}, {{20}, 1, false}}},
      2},
-    {"a report of no contacts is an empty frame", {{{3, 0, 5, true}}}, 1, {{{{}, 0, true}}}, 1},
+    {"a report of no contacts with the button pressed is the button alone",
+     {{{3, 0, 5, true}}},
+     1,
+     {{{{}, 0, true, true}}},
+     1},
+    {"a report of no contacts in a new scan with the button as it was carries nothing new",
+     {{{7, 1, 1, true}, {8, 0, 1, true}, {9, 1, 1, true}}},
+     3,
+     {{{{0}, 1, true}, {{20}, 1, true}}},
+     2},
+    {"the button pressed in a report of no contacts while a finger rests: the button alone",
+     {{{7, 1, 1, false}, {8, 0, 0, true}, {9, 0, 0, false}, {10, 1, 1, false}}},
+     4,
+     {{{{0}, 1, false}, {{}, 0, true, true}, {{}, 0, false, true}, {{30}, 1, false}}},
+     4},
+    {"a button change is never surplus, even with the scan time of the frame just finished",
+     {{{7, 1, 1, false}, {7, 0, 0, true}}},
+     2,
+     {{{{0}, 1, false}, {{}, 0, true, true}}},
+     2},
     {"more contacts than the library looks at are cut",
      {{{3, 200, 16, false}}},
      1,
      {{{{0, 1, 2, 3, 4, 5}, ptp::MaxContacts, false}}},
      1},
+    {"a frame short of its announced contacts is finished once its scan is over",
+     {{{7, 2, 1, false, ptp::ScanWaitMicros / 1000}}},
+     1,
+     {{{{0}, 1, false}}},
+     1},
+    {"...and not before", {{{7, 2, 1, false, ptp::ScanWaitMicros / 1000 - 1}}}, 1, {}, 0},
 };
 
 TEST(FrameAssembler, ReportsMakeWholeFrames) {
@@ -99,11 +128,18 @@ TEST(FrameAssembler, ReportsMakeWholeFrames) {
             ptp::FrameBatch batch;
             assembler.Add(report, batch);
             frames.insert(frames.end(), batch.frames.begin(), batch.frames.begin() + batch.count);
+            if (row.silentMs != 0) {
+                EXPECT_TRUE(assembler.Pending());
+                assembler.Flush(report.timeUs + row.silentMs * 1000, batch);
+                frames.insert(frames.end(), batch.frames.begin(),
+                              batch.frames.begin() + batch.count);
+            }
         }
         ASSERT_EQ(frames.size(), c.frameCount);
         for (size_t f = 0; f < c.frameCount; ++f) {
             const FrameRow& want = c.frames[f];
             EXPECT_EQ(frames[f].button, want.button) << "frame " << f;
+            EXPECT_EQ(frames[f].buttonOnly, want.buttonOnly) << "frame " << f;
             ASSERT_EQ(frames[f].count, want.count) << "frame " << f;
             for (size_t i = 0; i < want.count && i < want.ids.size(); ++i) {
                 EXPECT_EQ(frames[f].contacts[i].id, want.ids[i]) << "frame " << f << " slot " << i;
@@ -142,6 +178,8 @@ struct DescribeCase {
     size_t slots;
     bool confidence;
     bool button;
+    // The usage of the pad's first button, when it has one.
+    uint16_t firstButton = ptp::UsageButton1;
 };
 
 template <size_t N>
@@ -171,6 +209,17 @@ constexpr std::array<UsageCap, 4> Top = {Value(DG, ptp::UsageContactCount, 0),
                                          Value(DG, ptp::UsageScanTime, 0),
                                          Button(ptp::PageButton, ptp::UsageButton1, 0),
                                          {}};
+
+// The external buttons of a pad without a button under it, inside its finger collection, as a
+// pad of ours has them.
+constexpr std::array<UsageCap, 4> TopExternal = {
+    Value(DG, ptp::UsageContactCount, 0), Value(DG, ptp::UsageScanTime, 0),
+    Button(ptp::PageButton, ptp::UsageButton2, 2), Button(ptp::PageButton, ptp::UsageButton3, 2)};
+
+constexpr DescribeCase WithFirstButton(DescribeCase c, uint16_t usage) {
+    c.firstButton = usage;
+    return c;
+}
 
 constexpr std::array<UsageCap, 5> Without(std::array<UsageCap, 5> caps, uint16_t usage) {
     for (UsageCap& c : caps) {
@@ -203,6 +252,14 @@ constexpr DescribeCase Descriptions[] = {
     Make("a slot without its tip switch is passed over", ContactCaps(2),
          Without(ContactCaps(3), ptp::UsageTipSwitch), 5, Top, 3, ptp::PadProblem::None, 1, true,
          true),
+    // Button 2 is an external button's primary click: a press, as Button 1's.
+    WithFirstButton(Make("Buttons 2 and 3 without Button 1: Button 2 is the button", ContactCaps(2),
+                         {}, 0, TopExternal, 4, ptp::PadProblem::None, 1, true, true),
+                    ptp::UsageButton2),
+    // Button 3 is the secondary click: no press of the panel's zones.
+    Make("Button 3 alone is no button", ContactCaps(2), {}, 0,
+         {TopExternal[0], TopExternal[1], TopExternal[3]}, 3, ptp::PadProblem::None, 1, true,
+         false),
 };
 
 TEST(PadCaps, APadIsUsableWithContactsAndAContactCount) {
@@ -219,6 +276,10 @@ TEST(PadCaps, APadIsUsableWithContactsAndAContactCount) {
         }
         if (problem == ptp::PadProblem::None) {
             EXPECT_EQ(layout.hasButton, c.button);
+            EXPECT_EQ(layout.buttonCount, c.button ? 1u : 0u);
+            if (c.button) {
+                EXPECT_EQ(layout.buttonUsages[0], c.firstButton);
+            }
             EXPECT_EQ(layout.geometry.x.logicalMax, 4000);
             EXPECT_DOUBLE_EQ(layout.geometry.y.millimetres, 65.0);
         }
@@ -303,9 +364,9 @@ struct ScanCase {
 
 const ScanCase ScanCases[] = {
     {"no scan time: arrival times", 0, {{5, 1000, 1000}, {9, 1500, 1500}}},
-    {"a burst keeps the pad's spacing",
+    {"reports held up a little keep the pad's spacing",
      65536,
-     {{100, 1'000'000, 1'000'000}, {180, 3'000'000, 1'008'000}, {1100, 3'000'050, 1'100'000}}},
+     {{100, 1'000'000, 1'000'000}, {180, 1'040'000, 1'008'000}, {500, 1'040'050, 1'040'000}}},
     {"the scan clock wraps", 65536, {{65500, 1'000'000, 1'000'000}, {44, 1'008'000, 1'008'000}}},
     {"a small range wraps at its own maximum",
      1000,
@@ -316,6 +377,19 @@ const ScanCase ScanCases[] = {
     {"a scan clock a second ahead of the arrivals is not believed",
      65536,
      {{0, 1'000'000, 1'000'000}, {20000, 1'100'000, 1'100'000}}},
+    {"a scan clock that stands still is taken back to the arrivals once 50 ms behind",
+     65536,
+     {{100, 1'000'000, 1'000'000},
+      {100, 1'050'000, 1'000'000},
+      {100, 1'058'000, 1'058'000},
+      {100, 1'100'000, 1'058'000},
+      {100, 1'116'000, 1'116'000}}},
+    {"a scan clock at a tenth of its rate is taken back too",
+     65536,
+     {{0, 1'000'000, 1'000'000}, {40, 1'040'000, 1'004'000}, {80, 1'080'000, 1'080'000}}},
+    {"a scan clock that runs fast is taken back once 50 ms ahead",
+     65536,
+     {{0, 1'000'000, 1'000'000}, {800, 1'040'000, 1'080'000}, {1600, 1'080'000, 1'080'000}}},
     {"the frames' clock wraps too",
      65536,
      {{100, 0xFFFF'FF00u, 0xFFFF'FF00u}, {180, 7'000u, 0xFFFF'FF00u + 8'000u}}},
@@ -333,8 +407,8 @@ TEST(ScanClock, FrameTimesFollowThePadsScanClock) {
 }
 
 TEST(ScanClock, ABurstOfReportsMakesATapOfThePadsLength) {
-    // A finger down for 120 ms, reported in hybrid mode; the reports were held up and arrive
-    // within a millisecond: the frames keep 120 ms between touch-down and lift.
+    // A finger down for 40 ms, reported in hybrid mode; the reports were held up and arrive
+    // within a millisecond: the frames keep 40 ms between touch-down and lift.
     ptp::FrameAssembler assembler(65536);
     ptp::FrameBatch out;
     ptp::Report down;
@@ -348,11 +422,62 @@ TEST(ScanClock, ABurstOfReportsMakesATapOfThePadsLength) {
     const uint32_t first = out.frames[0].timeUs;
     ptp::Report up = down;
     up.slots[0].tip = false;
-    up.scanTime = 4000 + 1200;
+    up.scanTime = 4000 + 400;
     up.timeUs = 2'000'400;
     assembler.Add(up, out);
     ASSERT_EQ(out.count, 1u);
-    EXPECT_EQ(out.frames[0].timeUs - first, 120'000u);
+    EXPECT_EQ(out.frames[0].timeUs - first, 40'000u);
+}
+
+// A press held still on the pad, reported 8 ms apart by the arrivals, with the pad's Scan Time
+// advancing `scanPerReport` (100 us units) a report: 80 as it should, 0 standing still, 8 at a
+// tenth of its rate, 800 ten times too fast.
+struct PressCase {
+    const char* name;
+    uint32_t scanPerReport;
+    uint32_t holdMs;
+    bool tap;
+};
+
+constexpr PressCase Presses[] = {
+    {"a sound clock, a tap", 80, 120, true},
+    {"a sound clock, a 2 s press", 80, 2000, false},
+    {"a scan time that stands still, a tap", 0, 120, true},
+    {"a scan time that stands still, a 2 s press", 0, 2000, false},
+    {"a scan time that stands still, a 9 s press", 0, 9000, false},
+    {"a scan time that stands still, a 320 ms press", 0, 320, false},
+    {"a scan clock at a tenth of its rate, a 1.5 s press", 8, 1500, false},
+    {"a scan clock at a tenth of its rate, a tap", 8, 120, true},
+    {"a scan clock ten times too fast, a tap", 800, 120, true},
+};
+
+TEST(ScanClock, APadClockThatDisagreesWithTheArrivalsNeverMakesAPressATap) {
+    for (const PressCase& c : Presses) {
+        SCOPED_TRACE(c.name);
+        ptp::FrameAssembler assembler(65536);
+        ptp::Translator translator(TestPad());
+        ptp::FrameBatch frames;
+        ptp::PacketBatch packets;
+        bool tapped = false;
+        const uint32_t reports = c.holdMs / 8;
+        for (uint32_t i = 0; i <= reports; ++i) {
+            ptp::Report report;
+            report.contactCount = 1;
+            report.slotCount = 1;
+            report.slots[0] = {1, i != reports, true, 2000, 1000};
+            report.scanTime = (1000 + i * c.scanPerReport) % 65536;
+            report.timeUs = 5'000'000 + i * 8'000;
+            assembler.Add(report, frames);
+            for (size_t f = 0; f < frames.count; ++f) {
+                packets.Clear();
+                translator.OnFrame(frames.frames[f], packets);
+                for (const ptp::Packet& p : packets) {
+                    tapped = tapped || (p.flagsA & ptp::PacketGesture) != 0;
+                }
+            }
+        }
+        EXPECT_EQ(tapped, c.tap);
+    }
 }
 
 } // namespace

@@ -207,8 +207,11 @@ TEST(TranslatorFuzz, RandomFramesKeepTheInvariants) {
                 ptp::Frame frame;
                 frame.timeUs = now;
                 frame.button = percent(rng) < 10;
-                // Sometimes more contacts than the frame can hold, or than the count says.
-                frame.count = std::uniform_int_distribution<size_t>(0, 40)(rng);
+                // Sometimes a frame of the button alone (whatever its contacts hold), more
+                // contacts than the frame can hold, or than the count says.
+                frame.buttonOnly = percent(rng) < 5;
+                frame.count =
+                    frame.buttonOnly ? 0 : std::uniform_int_distribution<size_t>(0, 40)(rng);
                 for (ptp::Contact& c : frame.contacts) {
                     c = RandomContact(rng, pad, 0);
                 }
@@ -262,14 +265,24 @@ TEST(TranslatorFuzz, RandomReportsThroughTheAssemblerKeepTheInvariants) {
             for (ptp::Contact& c : report.slots) {
                 c = RandomContact(rng, pad, 0);
             }
-            assembler.Add(report, frames);
-            ASSERT_LE(frames.count, ptp::FrameBatch::Capacity);
-            for (size_t f = 0; f < frames.count; ++f) {
-                batch.Clear();
-                translator.OnFrame(frames.frames[f], batch);
-                lastFrame = frames.frames[f].timeUs;
-                for (const Packet& p : batch) {
-                    checker.Check(p);
+            for (int pass = 0; pass < 2; ++pass) {
+                if (pass == 0) {
+                    assembler.Add(report, frames);
+                } else if (percent(rng) < 10) {
+                    // No report for a while: an incomplete frame may be finished as it is.
+                    assembler.Flush(now + std::uniform_int_distribution<uint32_t>(0, 100000)(rng),
+                                    frames);
+                } else {
+                    break;
+                }
+                ASSERT_LE(frames.count, ptp::FrameBatch::Capacity);
+                for (size_t f = 0; f < frames.count; ++f) {
+                    batch.Clear();
+                    translator.OnFrame(frames.frames[f], batch);
+                    lastFrame = frames.frames[f].timeUs;
+                    for (const Packet& p : batch) {
+                        checker.Check(p);
+                    }
                 }
             }
         }

@@ -10,7 +10,9 @@
 #include <variant>
 #include <vector>
 
+#include "hid_pad.h"
 #include "mouse_hook.h"
+#include "overlay_window.h"
 #include "ptp/scripted_frames.h"
 #include "ptp/test_pad.h"
 #include "sim/sim_fixture.h"
@@ -190,6 +192,7 @@ TEST_F(PtpTest, TheClassFactoryMakesOnlyItsOwnClasses) {
 // ---- Delivery, with frames of the test's own ----
 
 constexpr int32_t Ax = 1000, Ay = 1300; // device point (2500, 3400)
+constexpr int32_t Bx = 2000, By = 650;
 
 // A tap at A, starting at `ms` on the frames' clock.
 std::vector<ptp::Frame> TapFrames(uint32_t ms) {
@@ -268,8 +271,10 @@ TEST_F(DeliveryTest, PacketsArriveFromTheClaimOnTheLibrarysThreadWithTheirValues
     ExpectTap(calls);
     for (const Call& call : calls) {
         EXPECT_NE(call.thread, GetCurrentThreadId());
-        EXPECT_EQ(call.thread, script->LastThread());
+        EXPECT_EQ(call.thread, calls[0].thread);
     }
+    EXPECT_NE(calls[0].thread, script->LastThread())
+        << "the frames are read on a thread that never waits for the sink";
 
     // Outside a delivery call FillPacket gives the packet delivered last.
     LONG flags = -1;
@@ -358,15 +363,74 @@ TEST_F(DeliveryTest, AClaimAfterUnclaimStartsAFreshRun) {
     ExpectTap(sink->Calls(), 1);
 }
 
+// Whether this process is registered for a touchpad's raw input.
+bool RegisteredForTouchpads() {
+    UINT count = 0;
+    GetRegisteredRawInputDevices(nullptr, &count, sizeof(RAWINPUTDEVICE));
+    std::vector<RAWINPUTDEVICE> devices(count);
+    if (count != 0 &&
+        GetRegisteredRawInputDevices(devices.data(), &count, sizeof(RAWINPUTDEVICE)) ==
+            static_cast<UINT>(-1)) {
+        ADD_FAILURE() << "GetRegisteredRawInputDevices failed: " << GetLastError();
+    }
+    for (UINT i = 0; i < count; ++i) {
+        if (devices[i].usUsagePage == ptp::PageDigitizer &&
+            devices[i].usUsage == ptp::UsageTouchpad) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// After a failed claim the device holds nothing of it: no run, no sink call to come, and no
+// panel for the mode light that Tapdeck would switch on next.
+// `made` counts the sources the device has made.
+template <class Made>
+void ExpectNothingHeld(PointingDevice& device, RecordingSink& sink, const Made& made) {
+    EXPECT_TRUE(PtpWaitDelivery(0));
+    ASSERT_EQ(device.SetPacketSink(&sink), 0);
+    EXPECT_EQ(made(), 1) << "a sink given later started a run";
+    EXPECT_TRUE(PtpWaitDelivery(0));
+    EXPECT_EQ(device.WriteProperty(PropModeLed, ModeLedOn), 0);
+    Sleep(300); // a panel, were there one, has its window by now
+    EXPECT_EQ(overlay::FindPanelWindow(GetCurrentProcessId()), nullptr)
+        << "the failed claim left the panel claimed";
+}
+
 TEST_F(DeliveryTest, AClaimWhoseInputCannotStartFailsAndLeavesNothingRunning) {
     ASSERT_NO_FATAL_FAILURE(Open(/*failStart=*/true));
     ASSERT_EQ(device->SetPacketSink(sink.get()), 0);
     EXPECT_EQ(device->Claim(0), HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED));
-    EXPECT_TRUE(PtpWaitDelivery(0));
-    // The failed claim holds nothing: a sink given later starts no run.
+    ExpectNothingHeld(*device.Get(), *sink, [this] { return script->Made(); });
+}
+
+TEST_F(DeliveryTest, AClaimWhoseHookIsRefusedFailsAndLeavesNoRawInputRegistration) {
+    device = MakePtp<PointingDevice>(PtpObject::PointingDevice, IID_PointingDevice);
+    packet = MakePtp<DevicePacket>(PtpObject::VelPacket, IID_DevicePacket);
+    ASSERT_TRUE(device && packet);
+    sink = std::make_unique<RecordingSink>(device.Get(), packet.Get());
+    // The raw-input layer as Attach makes it, registering for touchpads at the start.
+    int made = 0;
+    ASSERT_EQ(PtpAttachSource(device.Get(), TestPad(),
+                              [&made] {
+                                  ++made;
+                                  return std::make_unique<RawInputSource>(nullptr);
+                              }),
+              S_OK);
+    ASSERT_FALSE(RegisteredForTouchpads());
     ASSERT_EQ(device->SetPacketSink(sink.get()), 0);
-    EXPECT_EQ(script->Made(), 1);
-    EXPECT_TRUE(PtpWaitDelivery(0));
+    RefuseMouseHooks(true);
+    const HRESULT claimed = device->Claim(0);
+    RefuseMouseHooks(false);
+    EXPECT_EQ(claimed, HRESULT_FROM_WIN32(ERROR_HOOK_NOT_INSTALLED));
+    EXPECT_FALSE(RegisteredForTouchpads()) << "the registration outlived the failed claim";
+    ExpectNothingHeld(*device.Get(), *sink, [&made] { return made; });
+    // The same device claims once the hook can be had.
+    ASSERT_EQ(device->Claim(0), S_OK);
+    EXPECT_TRUE(RegisteredForTouchpads());
+    EXPECT_EQ(device->Unclaim(), 0);
+    ASSERT_TRUE(PtpWaitDelivery(5000));
+    EXPECT_FALSE(RegisteredForTouchpads());
 }
 
 TEST_F(DeliveryTest, AMovingFingerNoLongerReportedIsLiftedByTheDeliveryThread) {
@@ -465,6 +529,22 @@ TEST_F(HookTest, TheHookHoldsInputBackOnlyShortlyAfterThePadReportedAContact) {
     EXPECT_EQ(MouseHookTotals().inUse, now.inUse) << "a pad gone silent still holds input";
 }
 
+// Windows moves no pointer for a palm: a palm resting on the pad holds no mouse back.
+TEST_F(HookTest, APalmOnThePadHoldsNoMouseBack) {
+    MouseHookCounts before;
+    ASSERT_NO_FATAL_FAILURE(ClaimWithTheHookInPlace(before));
+    ASSERT_TRUE(script->Push(MakeFrame(NowMs(), {{1, Ax, Ay}})));
+    ASSERT_TRUE(sink->WaitForCalls(1));
+    Sleep(PadInUseMs + 100); // the finger's mark runs out
+    // The finger gives way to a palm: its lift is the packet that shows the frame was read.
+    ASSERT_TRUE(script->Push(MakeFrame(NowMs(), {{2, Bx, By, true, false}})));
+    ASSERT_TRUE(sink->WaitForCalls(2));
+    const MouseHookCounts now = MouseHookTotals();
+    MoveMouse();
+    ASSERT_TRUE(WaitHookSees(now.seen + 1));
+    EXPECT_EQ(MouseHookTotals().inUse, now.inUse) << "a palm held the mouse back";
+}
+
 // Windows calls a low-level hook by sending to its thread and skips (and may remove) one that
 // does not answer in time: the hook must answer while the sink holds the delivery thread, as
 // Tapdeck's does while its mode starts.
@@ -477,6 +557,33 @@ TEST_F(DeliveryTest, TheHookAnswersWhileTheSinkHoldsTheDeliveryThread) {
     const bool answered = WaitHookSees(before + 1, 500);
     release.Set();
     EXPECT_TRUE(answered) << "the hook did not answer within 0.5 s while the sink was held";
+}
+
+// Tapdeck holds its first packets for up to 2 s while its mode starts: a finger that comes
+// meanwhile must put the pad in use as its frame arrives, or the pad moves the pointer.
+TEST_F(DeliveryTest, AFramePutsThePadInUseAsItArrivesWhileTheSinkHoldsTheDeliveryThread) {
+    ASSERT_NO_FATAL_FAILURE(Open());
+    Event release;
+    ASSERT_NO_FATAL_FAILURE(StartWithFirstCallHeld(release));
+    // The first frame's mark runs out while the sink holds the thread...
+    Sleep(PadInUseMs + 100);
+    MouseHookCounts before = MouseHookTotals();
+    MoveMouse();
+    ASSERT_TRUE(WaitHookSees(before.seen + 1));
+    EXPECT_EQ(MouseHookTotals().inUse, before.inUse);
+    // ...and a finger that comes now puts the pad in use again.
+    ASSERT_TRUE(script->Push(MakeFrame(NowMs(), {{2, Bx, By}})));
+    bool inUse = false;
+    for (int i = 0; i < 300 && !inUse; ++i) {
+        before = MouseHookTotals();
+        MoveMouse();
+        ASSERT_TRUE(WaitHookSees(before.seen + 1));
+        inUse = MouseHookTotals().inUse > before.inUse;
+    }
+    release.Set();
+    EXPECT_TRUE(inUse) << "the frame was not read while the sink held the delivery thread";
+    // The packets made meanwhile are delivered once the sink returns.
+    EXPECT_TRUE(sink->WaitForCalls(std::size(TapCalls) + 1));
 }
 
 // A finger moving on a real pad makes pointer input that the hook sees: a hook that sees
@@ -525,46 +632,112 @@ TEST_F(DeliveryTest, ReleasingAClaimedDeviceRemovesTheHook) {
     EXPECT_EQ(MouseHookTotals().seen, seen);
 }
 
+// One call of the hook, with the buttons whose press it swallowed before and after it.
 struct HookCase {
     const char* name;
     int code;
     WPARAM message;
     DWORD flags;
+    DWORD data;
     bool claimed;
     bool inUse;
+    uint8_t heldBefore;
     MouseVerdict verdict;
+    uint8_t heldAfter;
 };
 
 constexpr MouseVerdict Swallow = MouseVerdict::Swallow, Pass = MouseVerdict::Pass;
+constexpr uint8_t Left = 1, Right = 2, Middle = 4, X1 = 8, X2 = 16;
+constexpr DWORD X1Data = XBUTTON1 << 16, X2Data = XBUTTON2 << 16;
 
 constexpr HookCase HookCases[] = {
-    {"a move while claimed", HC_ACTION, WM_MOUSEMOVE, 0, true, true, Swallow},
-    {"left button down", HC_ACTION, WM_LBUTTONDOWN, 0, true, true, Swallow},
-    {"left button up", HC_ACTION, WM_LBUTTONUP, 0, true, true, Swallow},
-    {"right button down", HC_ACTION, WM_RBUTTONDOWN, 0, true, true, Swallow},
-    {"right button up", HC_ACTION, WM_RBUTTONUP, 0, true, true, Swallow},
-    {"middle button down", HC_ACTION, WM_MBUTTONDOWN, 0, true, true, Swallow},
-    {"middle button up", HC_ACTION, WM_MBUTTONUP, 0, true, true, Swallow},
-    {"x button down", HC_ACTION, WM_XBUTTONDOWN, 0, true, true, Swallow},
-    {"x button up", HC_ACTION, WM_XBUTTONUP, 0, true, true, Swallow},
-    {"the wheel", HC_ACTION, WM_MOUSEWHEEL, 0, true, true, Swallow},
-    {"the horizontal wheel", HC_ACTION, WM_MOUSEHWHEEL, 0, true, true, Swallow},
-    {"an injected move", HC_ACTION, WM_MOUSEMOVE, LLMHF_INJECTED, true, true, Pass},
-    {"an injected click", HC_ACTION, WM_LBUTTONDOWN, LLMHF_INJECTED, true, true, Pass},
+    {"a move while claimed", HC_ACTION, WM_MOUSEMOVE, 0, 0, true, true, 0, Swallow, 0},
+    {"left button down", HC_ACTION, WM_LBUTTONDOWN, 0, 0, true, true, 0, Swallow, Left},
+    {"left button up after its down was swallowed", HC_ACTION, WM_LBUTTONUP, 0, 0, true, true, Left,
+     Swallow, 0},
+    {"right button down", HC_ACTION, WM_RBUTTONDOWN, 0, 0, true, true, Left, Swallow, Left | Right},
+    {"right button up after its down was swallowed", HC_ACTION, WM_RBUTTONUP, 0, 0, true, true,
+     Left | Right, Swallow, Left},
+    {"middle button down", HC_ACTION, WM_MBUTTONDOWN, 0, 0, true, true, 0, Swallow, Middle},
+    {"middle button up after its down was swallowed", HC_ACTION, WM_MBUTTONUP, 0, 0, true, true,
+     Middle, Swallow, 0},
+    {"x button 1 down", HC_ACTION, WM_XBUTTONDOWN, 0, X1Data, true, true, 0, Swallow, X1},
+    {"x button 2 down", HC_ACTION, WM_XBUTTONDOWN, 0, X2Data, true, true, X1, Swallow, X1 | X2},
+    {"x button 2 up: only its own down counts", HC_ACTION, WM_XBUTTONUP, 0, X2Data, true, true, X1,
+     Pass, X1},
+    {"x button 1 up after its down was swallowed", HC_ACTION, WM_XBUTTONUP, 0, X1Data, true, true,
+     X1, Swallow, 0},
+    {"the wheel", HC_ACTION, WM_MOUSEWHEEL, 0, 0, true, true, 0, Swallow, 0},
+    {"the horizontal wheel", HC_ACTION, WM_MOUSEHWHEEL, 0, 0, true, true, 0, Swallow, 0},
+    {"an injected move", HC_ACTION, WM_MOUSEMOVE, LLMHF_INJECTED, 0, true, true, 0, Pass, 0},
+    {"an injected click", HC_ACTION, WM_LBUTTONDOWN, LLMHF_INJECTED, 0, true, true, 0, Pass, 0},
+    {"an injected release leaves the held press alone", HC_ACTION, WM_LBUTTONUP, LLMHF_INJECTED, 0,
+     true, true, Left, Pass, Left},
     {"injected from a lower integrity level", HC_ACTION, WM_MOUSEMOVE,
-     LLMHF_INJECTED | LLMHF_LOWER_IL_INJECTED, true, true, Pass},
-    {"a move while the pad is silent", HC_ACTION, WM_MOUSEMOVE, 0, true, false, Pass},
-    {"a click while the pad is silent", HC_ACTION, WM_LBUTTONDOWN, 0, true, false, Pass},
-    {"the wheel while the pad is silent", HC_ACTION, WM_MOUSEWHEEL, 0, true, false, Pass},
-    {"a move once unclaimed", HC_ACTION, WM_MOUSEMOVE, 0, false, true, Pass},
-    {"a click once unclaimed", HC_ACTION, WM_LBUTTONDOWN, 0, false, true, Pass},
-    {"a negative code is passed on untouched", -1, WM_MOUSEMOVE, 0, true, true, Pass},
-    {"another message", HC_ACTION, WM_USER + 5, 0, true, true, Pass},
+     LLMHF_INJECTED | LLMHF_LOWER_IL_INJECTED, 0, true, true, 0, Pass, 0},
+    {"a move while the pad is silent", HC_ACTION, WM_MOUSEMOVE, 0, 0, true, false, 0, Pass, 0},
+    {"a click while the pad is silent", HC_ACTION, WM_LBUTTONDOWN, 0, 0, true, false, 0, Pass, 0},
+    {"the wheel while the pad is silent", HC_ACTION, WM_MOUSEWHEEL, 0, 0, true, false, 0, Pass, 0},
+    // A drag of another mouse that started while the pad was silent and ends while a finger
+    // touches it: Windows must see the button go up.
+    {"a release whose press passed, while the pad is in use", HC_ACTION, WM_LBUTTONUP, 0, 0, true,
+     true, 0, Pass, 0},
+    {"a right release whose press passed, while the pad is in use", HC_ACTION, WM_RBUTTONUP, 0, 0,
+     true, true, Left, Pass, Left},
+    // And one whose press was held back must not reach Windows alone.
+    {"a release whose press was swallowed, once the pad is silent", HC_ACTION, WM_LBUTTONUP, 0, 0,
+     true, false, Left, Swallow, 0},
+    {"a release whose press was swallowed, once unclaimed", HC_ACTION, WM_LBUTTONUP, 0, 0, false,
+     false, Left, Swallow, 0},
+    {"a press that passes forgets an earlier swallowed one", HC_ACTION, WM_LBUTTONDOWN, 0, 0, true,
+     false, Left, Pass, 0},
+    {"a move once unclaimed", HC_ACTION, WM_MOUSEMOVE, 0, 0, false, true, 0, Pass, 0},
+    {"a click once unclaimed", HC_ACTION, WM_LBUTTONDOWN, 0, 0, false, true, 0, Pass, 0},
+    {"a negative code is passed on untouched", -1, WM_LBUTTONUP, 0, 0, true, true, Left, Pass,
+     Left},
+    {"another message", HC_ACTION, WM_USER + 5, 0, 0, true, true, 0, Pass, 0},
 };
 
-TEST(MouseHookDecision, SwallowsRealMouseInputOnlyWhileClaimedAndThePadIsInUse) {
+TEST(MouseHookDecision, SwallowsRealMouseInputWhileClaimedAndInUseAndAReleaseAsItsPress) {
     for (const HookCase& c : HookCases) {
-        EXPECT_EQ(DecideMouse(c.code, c.message, c.flags, c.claimed, c.inUse), c.verdict) << c.name;
+        HeldButtons held{c.heldBefore};
+        EXPECT_EQ(DecideMouse(c.code, c.message, c.flags, c.data, c.claimed, c.inUse, held),
+                  c.verdict)
+            << c.name;
+        EXPECT_EQ(held.bits, c.heldAfter) << c.name;
+    }
+}
+
+// Which frames put the pad in use: what makes the system move the pointer or click.
+struct FrameUseCase {
+    const char* name;
+    ptp::Frame frame;
+    bool inUse;
+};
+
+ptp::Frame FrameOf(std::initializer_list<Touch> touches, bool button = false,
+                   bool buttonOnly = false) {
+    ptp::Frame frame = MakeFrame(0, touches, button);
+    frame.buttonOnly = buttonOnly;
+    return frame;
+}
+
+const FrameUseCase FrameUseCases[] = {
+    {"a finger", FrameOf({{1, Ax, Ay}}), true},
+    {"a finger lifting (the system clicks for a tap after the lift)", FrameOf({{1, Ax, Ay, false}}),
+     true},
+    {"a palm", FrameOf({{1, Ax, Ay, true, false}}), false},
+    {"a palm lifting", FrameOf({{1, Ax, Ay, false, false}}), false},
+    {"a palm beside a finger", FrameOf({{1, Ax, Ay, true, false}, {2, Bx, By}}), true},
+    {"the button under a palm", FrameOf({{1, Ax, Ay, true, false}}, true), true},
+    {"the button alone", FrameOf({}, true, true), true},
+    {"the button's release alone", FrameOf({}, false, true), false},
+    {"no contact", FrameOf({}), false},
+};
+
+TEST(MouseHookDecision, OnlyConfidentContactsAndTheButtonPutThePadInUse) {
+    for (const FrameUseCase& c : FrameUseCases) {
+        EXPECT_EQ(FramePutsPadInUse(c.frame), c.inUse) << c.name;
     }
 }
 

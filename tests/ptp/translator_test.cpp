@@ -149,11 +149,16 @@ constexpr int32_t DY(int32_t y) {
 constexpr int32_t Ax = 1000, Ay = 1300;
 constexpr int32_t Bx = 2000, By = 650;
 
+// A frame of the pad at `ms`, a frame of its button alone, or an idle check at `ms` with no
+// frame since the one before.
+enum class StepKind { Frame, ButtonAlone, Idle };
+
 struct Step {
     uint32_t ms;
     std::array<Touch, 3> touches;
     size_t count;
     bool button;
+    StepKind kind = StepKind::Frame;
 };
 
 constexpr Step At(uint32_t ms, Touch t, bool button = false) {
@@ -164,6 +169,12 @@ constexpr Step At(uint32_t ms, Touch a, Touch b) {
 }
 constexpr Step NoContact(uint32_t ms, bool button = false) {
     return {ms, {}, 0, button};
+}
+constexpr Step ButtonAlone(uint32_t ms, bool button) {
+    return {ms, {}, 0, button, StepKind::ButtonAlone};
+}
+constexpr Step IdleAt(uint32_t ms) {
+    return {ms, {}, 0, false, StepKind::Idle};
 }
 constexpr Touch Up(uint32_t id, int32_t x, int32_t y) {
     return {id, x, y, false, true};
@@ -178,9 +189,9 @@ constexpr Packet P(uint32_t flags, int32_t x, int32_t y, int32_t motion = 0) {
 
 struct SequenceCase {
     const char* name;
-    std::array<Step, 8> steps;
+    std::array<Step, 12> steps;
     size_t stepCount;
-    std::array<Packet, 10> packets;
+    std::array<Packet, 12> packets;
     size_t packetCount;
 };
 
@@ -313,27 +324,107 @@ constexpr SequenceCase Sequences[] = {
      2,
      {P(F, Bx, By), P(F, Bx, By)},
      2},
+    // The button alone: a report of a contact count of 0 says nothing of the contacts.
+    {"the button alone while a finger rests taps once, and the finger stays down",
+     {At(0, {1, Ax, Ay}), At(8, {1, Ax, Ay}), ButtonAlone(16, true), ButtonAlone(24, false),
+      At(32, {1, Ax, Ay}), At(300, Up(1, Ax, Ay))},
+     6,
+     {P(F, Ax, Ay), P(F, Ax, Ay), P(F | G, Ax, Ay), P(F, Ax, Ay), P(F, Ax, Ay), P(0, Ax, Ay)},
+     6},
+    {"the button alone with no finger down taps where the last one was",
+     {At(0, {1, Ax, Ay}), At(8, Up(1, Ax, Ay)), ButtonAlone(500, true), ButtonAlone(508, false)},
+     4,
+     {P(F, Ax, Ay), P(G, Ax, Ay), P(0, Ax, Ay), P(F | G, Ax, Ay), P(0, Ax, Ay)},
+     5},
+    // Contacts whose reports stop.
+    {"a moving contact whose lift never came is lifted after the silence, without a tap",
+     {At(0, {1, Ax, Ay}), At(8, {1, Ax, Ay - 40}), IdleAt(258), IdleAt(259)},
+     4,
+     {P(F, Ax, Ay), P(F, Ax, Ay - 40, 6), P(0, Ax, Ay - 40)},
+     3},
+    {"a contact lost so is over: the next touch with its id taps",
+     {At(0, {1, Ax, Ay}), At(8, {1, Ax, Ay - 40}), IdleAt(300), At(2000, {1, Bx, By}),
+      At(2008, {1, Bx, By}), At(2016, Up(1, Bx, By))},
+     6,
+     {P(F, Ax, Ay), P(F, Ax, Ay - 40, 6), P(0, Ax, Ay - 40), P(F, Bx, By), P(F, Bx, By),
+      P(G, Bx, By), P(0, Bx, By)},
+     7},
+    {"a pad that goes quiet at lift: each slide is a touch of its own",
+     {At(0, {0, Ax, Ay}), At(8, {0, Ax, Ay - 160}), IdleAt(400), At(1000, {0, Ax, Ay}),
+      At(1008, {0, Ax, Ay - 160}), IdleAt(1400), At(2000, {0, Ax, Ay}), At(2008, {0, Ax, Ay - 160}),
+      IdleAt(2400)},
+     9,
+     {P(F, Ax, Ay), P(F, Ax, Ay - 160, 26), P(0, Ax, Ay - 160), P(F, Ax, Ay),
+      P(F, Ax, Ay - 160, 26), P(0, Ax, Ay - 160), P(F, Ax, Ay), P(F, Ax, Ay - 160, 26),
+      P(0, Ax, Ay - 160)},
+     9},
+    {"a lost contact reported again within 250 ms on the pad's clock was late, not gone: "
+     "ignored until it lifts",
+     {At(0, {1, Ax, Ay}), At(8, {1, Ax, Ay - 40}), IdleAt(300), At(16, {1, Ax, Ay - 80}),
+      At(24, Up(1, Ax, Ay - 80)), At(600, {1, Bx, By})},
+     6,
+     {P(F, Ax, Ay), P(F, Ax, Ay - 40, 6), P(0, Ax, Ay - 40), P(F, Bx, By)},
+     4},
+    {"a slide paused after a last small move goes on after the silence",
+     {At(0, {1, 3900, 1300}), At(8, {1, 3900, 1260}), At(16, {1, 3900, 1220}),
+      At(24, {1, 3900, 1219}), IdleAt(1000), IdleAt(1500), At(1500, {1, 3900, 1180}),
+      At(1508, {1, 3900, 1140})},
+     8,
+     {P(F, 3900, 1300), P(F, 3900, 1260, 6), P(F, 3900, 1220, 7), P(F, 3900, 1219, 0),
+      P(F, 3900, 1180, 6), P(F, 3900, 1140, 7)},
+     6},
+    // A finger held still jitters by a unit or two of 0.025 mm, each way, from report to report.
+    {"a resting finger whose reports jitter is kept through the silence",
+     {At(0, {1, Ax, Ay}), At(8, {1, Ax + 2, Ay - 1}), At(16, {1, Ax - 1, Ay + 2}),
+      At(24, {1, Ax + 2, Ay - 2}), At(32, {1, Ax - 2, Ay + 1}), IdleAt(1000), IdleAt(5000),
+      At(5000, {1, Ax, Ay - 40})},
+     8,
+     {P(F, Ax, Ay), P(F, Ax + 2, Ay - 1), P(F, Ax - 1, Ay + 2), P(F, Ax + 2, Ay - 2),
+      P(F, Ax - 2, Ay + 1), P(F, Ax, Ay - 40, 6)},
+     6},
+    {"a finger sliding 0.3 mm a report is moving: lost when its reports stop",
+     {At(0, {1, Ax, Ay}), At(8, {1, Ax, Ay - 12}), At(16, {1, Ax, Ay - 24}), IdleAt(300)},
+     4,
+     {P(F, Ax, Ay), P(F, Ax, Ay - 12, 1), P(F, Ax, Ay - 24, 2), P(0, Ax, Ay - 24)},
+     4},
+    {"a resting contact reported again after the pad's silence is the same touch, too long for "
+     "a tap",
+     {At(0, {1, Ax, Ay}), At(8, {1, Ax, Ay}), At(2000, {1, Ax + 10, Ay}),
+      At(2008, Up(1, Ax + 10, Ay))},
+     4,
+     {P(F, Ax, Ay), P(F, Ax, Ay), P(F, Ax + 10, Ay), P(0, Ax + 10, Ay)},
+     4},
 };
 
-std::vector<ptp::Frame> FramesOf(const Step* steps, size_t count) {
-    std::vector<ptp::Frame> frames;
+// Every packet the translator makes for the steps, in order.
+std::vector<Packet> TranslateSteps(const Step* steps, size_t count) {
+    ptp::Translator translator(TestPad());
+    std::vector<Packet> packets;
+    ptp::PacketBatch batch;
     for (size_t i = 0; i < count; ++i) {
         const Step& s = steps[i];
-        ptp::Frame frame = MakeFrame(s.ms, {}, s.button);
-        for (size_t t = 0; t < s.count; ++t) {
-            const Touch& touch = s.touches[t];
-            frame.contacts[frame.count++] = {touch.id, touch.tip, touch.confident, touch.x,
-                                             touch.y};
+        batch.Clear();
+        if (s.kind == StepKind::Idle) {
+            translator.Idle(s.ms * 1000, batch);
+        } else {
+            ptp::Frame frame = MakeFrame(s.ms, {}, s.button);
+            frame.buttonOnly = s.kind == StepKind::ButtonAlone;
+            for (size_t t = 0; t < s.count; ++t) {
+                const Touch& touch = s.touches[t];
+                frame.contacts[frame.count++] = {touch.id, touch.tip, touch.confident, touch.x,
+                                                 touch.y};
+            }
+            translator.OnFrame(frame, batch);
         }
-        frames.push_back(frame);
+        packets.insert(packets.end(), batch.begin(), batch.end());
     }
-    return frames;
+    return packets;
 }
 
 TEST(Translator, FrameSequencesMakeTheirPackets) {
     for (const SequenceCase& c : Sequences) {
         SCOPED_TRACE(c.name);
-        const auto packets = Translate(TestPad(), FramesOf(c.steps.data(), c.stepCount));
+        const auto packets = TranslateSteps(c.steps.data(), c.stepCount);
         const std::vector<Packet> expected(c.packets.begin(), c.packets.begin() + c.packetCount);
         EXPECT_EQ(packets, expected);
     }
@@ -403,13 +494,9 @@ TEST(Translator, AMovingContactNoLongerReportedIsLiftedWithoutATap) {
     EXPECT_EQ(batch.packets[0], P(0, Ax, Ay));
     EXPECT_FALSE(translator.Touching());
 
-    // Should the pad report the same contact again, it is not a new touch; once it has
-    // lifted, the next one is.
+    // Its contact id is free: the pad reporting it after its silence is a new touch.
     batch.Clear();
-    translator.OnFrame(MakeFrame(1300, {{1, Ax, Ay}}), batch);
-    translator.OnFrame(MakeFrame(1308, {Up(1, Ax, Ay)}), batch);
-    EXPECT_EQ(batch.count, 0u);
-    translator.OnFrame(MakeFrame(1316, {{1, Bx, By}}), batch);
+    translator.OnFrame(MakeFrame(1300, {{1, Bx, By}}), batch);
     ASSERT_EQ(batch.count, 1u);
     EXPECT_EQ(batch.packets[0], P(F, Bx, By));
 }

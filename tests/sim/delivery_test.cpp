@@ -274,6 +274,44 @@ TEST_F(DeliveryTest, NullSinkReturnsOnlyAfterTheRunningCall) {
         FindEvent(journal, "SetPacketSink", static_cast<size_t>(FindEvent(journal, "Claim"))));
 }
 
+TEST_F(DeliveryTest, AnotherSinkReturnsOnlyAfterTheRunningCallIntoTheOldOne) {
+    SimScenario scenario("rate max\nrepeat 0\npacket x=1\n");
+    ASSERT_NO_FATAL_FAILURE(Open());
+    Event release;
+    ASSERT_NO_FATAL_FAILURE(StartWithFirstCallHeld(release));
+    // The caller may let the old sink go once the swap returns: the call into it must be over.
+    HANDLE releaser = CreateThread(nullptr, 0, SetAfterAWhile, &release, 0, nullptr);
+    ASSERT_NE(releaser, nullptr);
+    RecordingSink other(device.Get(), packet.Get());
+    EXPECT_EQ(device->SetPacketSink(&other), 0);
+    EXPECT_EQ(sink->inside.load(), 0) << "returned while the old sink's call was still running";
+    EXPECT_EQ(sink->Count(), 1u);
+    WaitForSingleObject(releaser, INFINITE);
+    CloseHandle(releaser);
+    // The run goes on with the new sink.
+    EXPECT_TRUE(other.WaitForCalls(5));
+    EXPECT_EQ(sink->Count(), 1u);
+    device->SetPacketSink(nullptr);
+    EXPECT_TRUE(SimWaitDelivery(0));
+}
+
+TEST_F(DeliveryTest, AnotherSinkFromInsideTheSinkDoesNotWaitForItself) {
+    SimScenario scenario("rate max\nrepeat 0\npacket x=1\n");
+    ASSERT_NO_FATAL_FAILURE(Open());
+    RecordingSink other(device.Get(), packet.Get());
+    sink->during = [this, &other](size_t index) {
+        if (index == 2) {
+            device->SetPacketSink(&other);
+        }
+    };
+    device->SetPacketSink(sink.get());
+    device->Claim(0);
+    EXPECT_TRUE(other.WaitForCalls(3));
+    EXPECT_EQ(sink->Count(), 3u);
+    device->SetPacketSink(nullptr);
+    EXPECT_TRUE(SimWaitDelivery(0));
+}
+
 TEST_F(DeliveryTest, NullSinkFromInsideTheSinkDoesNotWaitForItself) {
     SimScenario scenario("rate max\nrepeat 0\npacket x=1\n");
     ASSERT_NO_FATAL_FAILURE(Open());

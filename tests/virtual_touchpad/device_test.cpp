@@ -105,6 +105,21 @@ TEST_F(OnPad, APadUnpluggedMidTouchLiftsTheFingerWithoutATapAndFreesTheMouseAtOn
     EXPECT_EQ(tap[done + 2].a, 0x10000) << "the lift of a tap";
 }
 
+TEST_F(OnPad, ALiftInAReportShortOfItsContactsIsTakenWithoutWaitingForAnotherReport) {
+    Feed(true, 2000, 1200);
+    Feed(true, 2000, 1200);
+    // The lift comes in a report that announces two contacts and brings one, and nothing
+    // follows: the frame is finished once its scan is over, and the tap comes.
+    vtp::Bytes lift = vpadtest::OneFingerReport(false, 2000, 1200, scan);
+    lift[8] = 2; // the contact count
+    std::string error;
+    ASSERT_TRUE(feeder.Send(lift, error)) << error;
+    ASSERT_TRUE(pad->sink->WaitForCalls(4)) << vtp::DescribeDelivery(L"pad");
+    const std::vector<Call> calls = pad->sink->Calls();
+    EXPECT_EQ(calls[2].a, 0x10000) << "the lift of a tap";
+    EXPECT_EQ(calls[3].a, 0);
+}
+
 TEST_F(OnPad, APadThatNeverReportsLeavesEveryMouseWorking) {
     const MouseHookCounts before = MouseHookTotals();
     const MouseHookCounts after = AfterAMove();

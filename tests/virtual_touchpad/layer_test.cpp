@@ -49,6 +49,7 @@ protected:
         {L"hybrid2", L"hybrid-two-fingers"},
         {L"offset", L"offset-ranges"},
         {L"inches", L"inches"},
+        {L"external", L"external-buttons"},
     };
 };
 
@@ -71,6 +72,7 @@ static constexpr DiscoveryCase DiscoveryCases[] = {
     {L"hybrid2", 0, 0x0D, 0x05, S_OK},
     {L"offset", 0, 0x0D, 0x05, S_OK},
     {L"inches", 0, 0x0D, 0x05, S_OK},
+    {L"external", 0, 0x0D, 0x05, S_OK},
 };
 
 TEST_F(VirtualPads, OnlyTouchpadCollectionsOpenAsTouchpads) {
@@ -104,7 +106,7 @@ TEST_F(VirtualPads, TheTouchpadFoundAmongThemAllIsOneOfThePads) {
     const HANDLE found = FindTouchpad();
     ASSERT_NE(found, nullptr);
     bool ours = false;
-    for (const wchar_t* pad : {L"hybrid1", L"hybrid2", L"offset", L"inches"}) {
+    for (const wchar_t* pad : {L"hybrid1", L"hybrid2", L"offset", L"inches", L"external"}) {
         ours = ours || found == vpadtest::RawInputHandle(pad, 0);
     }
     ours = ours || found == vpadtest::RawInputHandle(L"parallel", 1);
@@ -132,6 +134,7 @@ static constexpr CapsCase CapsCases[] = {
     {L"hybrid2", 0, 2, false, 0, 4095, 110.0, 0, 2720, 72.0},
     {L"offset", 0, 1, false, 100, 4195, 112.0, -1200, 1199, 70.0},
     {L"inches", 0, 3, true, 0, 2047, 101.6, 0, 1331, 66.04},
+    {L"external", 0, 1, true, 0, 4095, 116.8, 0, 2559, 72.0},
 };
 
 TEST_F(VirtualPads, EachPadsSlotsRangesAndSizeAreRead) {
@@ -296,6 +299,16 @@ const DecodeCase DecodeCases[] = {
      {"07 01 1B FF 07 33 05 00 00 00 00 00 00 00 00 00 00 00 02 01"},
      {},
      {{true, {{6, true, true, 2047, 1331}}}}},
+    // Button 2 is an external button's primary click, a press as Button 1's; Button 3 is the
+    // secondary click, no press.
+    {"Buttons 2 and 3 inside the finger collection: Button 2 is the pad's button, 3 is none",
+     L"external",
+     0,
+     {"04 23 E8 03 F4 01 00 07 01", "04 43 E8 03 F4 01 50 07 01", "04 63 E8 03 F4 01 A0 07 01"},
+     {},
+     {{true, {{0, true, true, 1000, 500}}},
+      {false, {{0, true, true, 1000, 500}}},
+      {true, {{0, true, true, 1000, 500}}}}},
     {"reports of a touch screen, a keyboard and another touchpad are not the pad's",
      L"hybrid1",
      0,
@@ -365,6 +378,21 @@ TEST_F(VirtualPads, AnotherTouchpadIsTakenOnceThePadInUseHasNoContactDown) {
     EXPECT_EQ(listener.log.changes, 1);
     EXPECT_EQ(listener.log.frames[2].contacts[0].x, 0x123);
     EXPECT_EQ(listener.log.frames[2].contacts[0].y, 0x456);
+}
+
+TEST_F(VirtualPads, APadInUseThatFallsSilentWithAContactDownGivesWay) {
+    Listener listener(L"hybrid1", 0);
+    FeedTo(L"hybrid1", "04 07 E8 03 F4 01 00 06 01 00");
+    listener.PumpFrames(1);
+    // Its contact stays down, its lift never comes: once it has been silent that long, the
+    // other pad's contact is taken.
+    Sleep(PadSilentMicros / 1000 + 100);
+    FeedTo(L"hybrid2", "01 03 23 61 45 00 00 00 00 00 08 01");
+    listener.PumpFrames(2);
+    ASSERT_EQ(listener.log.frames.size(), 2u)
+        << vtp::DescribeDelivery(L"hybrid1") << vtp::DescribeDelivery(L"hybrid2");
+    EXPECT_EQ(listener.log.changes, 1);
+    EXPECT_EQ(listener.log.frames[1].contacts[0].x, 0x123);
 }
 
 TEST_F(VirtualPads, APadUnpluggedMidTouchIsLiftedAndUsedAgainWhenPluggedBackIn) {

@@ -2,7 +2,8 @@
 // (pointer_test.sh), where xdotool's clicks reach the hook as input that is not injected, as a
 // mouse's do. A window under the pointer gets no click while a virtual pad reports a finger and
 // the claim is on, and gets it when the pad is silent, after Unclaim and once the pad is
-// unplugged; a sink that holds the delivery thread for 2 s does not let clicks through.
+// unplugged; a sink that holds the delivery thread for 2 s lets no click through, during the
+// stall or after it; a drag of the mouse that ends while a finger touches the pad ends.
 #include <gtest/gtest.h>
 
 #include <objbase.h>
@@ -21,10 +22,13 @@ namespace {
 constexpr int TargetX = 200, TargetY = 150, TargetW = 400, TargetH = 300;
 
 std::atomic<int> clicks{0};
+std::atomic<int> releases{0};
 
 LRESULT CALLBACK TargetProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_LBUTTONDOWN) {
         clicks.fetch_add(1);
+    } else if (message == WM_LBUTTONUP) {
+        releases.fetch_add(1);
     }
     return DefWindowProcW(window, message, wParam, lParam);
 }
@@ -40,13 +44,13 @@ void Pump(DWORD ms) {
     } while (GetTickCount() - start < ms);
 }
 
-// A click of the X server's pointer in the middle of the target, through xdotool (Wine starts
-// Unix programs too); the clicks the window got for it.
-int ClickTarget() {
-    const int before = clicks.load();
+// The X server's pointer moved to the middle of the target and `action` done there ("click 1",
+// "mousedown 1"...), through xdotool (Wine starts Unix programs too); then the window's
+// messages are handled for a while.
+void PointerAtTarget(const wchar_t* action) {
     wchar_t command[128];
-    swprintf(command, std::size(command), L"/usr/bin/xdotool mousemove %d %d click 1",
-             TargetX + TargetW / 2, TargetY + TargetH / 2);
+    swprintf(command, std::size(command), L"/usr/bin/xdotool mousemove %d %d %ls",
+             TargetX + TargetW / 2, TargetY + TargetH / 2, action);
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info = {};
@@ -57,6 +61,12 @@ int ClickTarget() {
         CloseHandle(info.hProcess);
     }
     Pump(400);
+}
+
+// A click in the middle of the target; the clicks the window got for it.
+int ClickTarget() {
+    const int before = clicks.load();
+    PointerAtTarget(L"click 1");
     return clicks.load() - before;
 }
 
@@ -155,22 +165,44 @@ TEST_F(Pointer, APadUnpluggedWhileTouchedLetsClicksThroughAtOnce) {
     EXPECT_EQ(ClickTarget(), 1) << "the pad is gone";
 }
 
-TEST_F(Pointer, AfterASinkHeldForTwoSecondsClicksAreStillHeldBack) {
+TEST_F(Pointer, WhileASinkHoldsTheDeliveryThreadForTwoSecondsAndAfterClicksAreHeldBack) {
     // Windows skips, and may remove, a low-level hook that does not answer in time: the hook
     // lives on a thread of its own, so that a sink holding the delivery thread (as Tapdeck does
-    // for up to 2 s while its mode starts) cannot cost the claim its hook. During the stall
-    // the pad's use is as of the last frame read, so clicks pass once that is older than
-    // PadInUseMs: a stalled library never holds the mouse.
+    // for up to 2 s while its mode starts) cannot cost the claim its hook. The pad's reports
+    // are read on a thread that never waits for the sink, so the finger keeps the pad in use
+    // during the stall too.
     Event entered;
     Event release;
     sink->HoldFirstCall(entered, release);
     ASSERT_EQ(device->Claim(0), S_OK);
     Finger finger;
-    ASSERT_TRUE(entered.Wait(5000));
-    Pump(2000);
+    ASSERT_TRUE(entered.Wait(5000)) << vtp::DescribeDelivery(L"pad");
+    Pump(PadInUseMs + 200);
+    EXPECT_EQ(ClickTarget(), 0) << "during the stall, with the finger on the pad";
+    Pump(1000);
     release.Set();
     ASSERT_TRUE(sink->WaitForCalls(2)) << vtp::DescribeDelivery(L"pad");
     EXPECT_EQ(ClickTarget(), 0) << "after the stall, with the finger on the pad";
+}
+
+TEST_F(Pointer, ADragOfTheMouseThatEndsWhileAFingerTouchesThePadEnds) {
+    ASSERT_EQ(device->Claim(0), S_OK);
+    // The button goes down while the pad is silent...
+    const int pressed = clicks.load();
+    PointerAtTarget(L"mousedown 1");
+    ASSERT_EQ(clicks.load(), pressed + 1) << "the press of a silent pad's claim was held back";
+    const int released = releases.load();
+    {
+        Finger finger;
+        ASSERT_TRUE(sink->WaitForCalls(1)) << vtp::DescribeDelivery(L"pad");
+        // ...and comes up while a finger touches the pad: Windows must see it go up.
+        PointerAtTarget(L"mouseup 1");
+        EXPECT_EQ(releases.load(), released + 1) << "the button stays down for Windows";
+        // A press now is the pad's, held back with its release.
+        EXPECT_EQ(ClickTarget(), 0);
+    }
+    Pump(PadInUseMs + 100);
+    EXPECT_EQ(ClickTarget(), 1) << "the pad fell silent";
 }
 
 } // namespace

@@ -5,8 +5,9 @@
 
 #include <windows.h>
 
-#include <cmath>
+#include <array>
 #include <atomic>
+#include <cmath>
 #include <functional>
 #include <thread>
 #include <string>
@@ -379,6 +380,187 @@ TEST_F(OnVirtualPad, ThePanelOnScreenFollowsTheFingerAndGoesWithTheSession) {
     EXPECT_TRUE(fingerOnPlay);
     EXPECT_TRUE(playFlashed);
     EXPECT_EQ(PanelOf(app.Id()), nullptr) << "left on the screen";
+}
+
+// ---- A laptop's day: what goes wrong on real pads, through tapdeck.exe ----
+
+// The one-finger clickpad's reports (pads/hybrid-one-finger.hid), 8 ms apart as a pad sends
+// them, with the pad's Scan Time as each case wants it: running, standing still, or silent.
+class OneFingerPad {
+public:
+    explicit OneFingerPad(vtp::PadFeeder& padFeeder) : feeder(padFeeder) {}
+
+    // Finger `id` at a fraction of the pad as the user sees it (as Toucher has them), or at
+    // logical units of the pad; the Scan Time then advances by `scanStep` (100 us units).
+    void At(uint8_t id, bool tip, double across, double up, uint16_t scanStep = 80) {
+        Logical(id, tip, LogicalX(across), LogicalY(up), scanStep);
+    }
+    void Logical(uint8_t id, bool tip, int32_t x, int32_t y, uint16_t scanStep = 80) {
+        Send(Kind().report({id, tip, x, y, scan}), scanStep);
+    }
+    // A report of the button alone: a contact count of 0, as a pad sends at a click.
+    void Button(bool down) {
+        std::vector<uint8_t> r = {0x04, 0, 0, 0, 0, 0};
+        Put16(r, scan);
+        r.push_back(0);
+        r.push_back(down ? 1 : 0);
+        Send(r, 80);
+    }
+    // The pad says nothing for `ms`; its clock runs on.
+    void Silence(DWORD ms) {
+        Sleep(ms);
+        scan = static_cast<uint16_t>(scan + ms * 10);
+    }
+    void Tap(uint8_t id, double across, double up) {
+        for (int i = 0; i < 3; ++i) {
+            At(id, true, across, up);
+        }
+        At(id, false, across, up);
+        Silence(300);
+    }
+
+    static const PadKind& Kind() { return Kinds[0]; }
+    static int32_t LogicalX(double across) {
+        return Kind().xMin +
+               static_cast<int32_t>(std::lround(across * (Kind().xMax - Kind().xMin)));
+    }
+    static int32_t LogicalY(double up) {
+        return Kind().yMin +
+               static_cast<int32_t>(std::lround((1 - up) * (Kind().yMax - Kind().yMin)));
+    }
+    // Logical Y units of `mm` millimetres of the pad.
+    static int32_t UnitsY(double mm) {
+        return static_cast<int32_t>(
+            std::lround(mm / Kind().heightMm * (Kind().yMax - Kind().yMin)));
+    }
+
+private:
+    void Send(const std::vector<uint8_t>& report, uint16_t scanStep) {
+        std::string error;
+        EXPECT_TRUE(feeder.Send(report, error)) << error;
+        scan = static_cast<uint16_t>(scan + scanStep);
+        Sleep(8);
+    }
+
+    vtp::PadFeeder& feeder;
+    uint16_t scan = 0x4000;
+};
+
+void HoldOnExitWithAStuckScanClock(OneFingerPad& pad) {
+    // Two seconds still on the exit button, the pad's Scan Time standing still all along.
+    for (int i = 0; i < 250; ++i) {
+        pad.At(1, true, ExitAcross, ExitUp, 0);
+    }
+    pad.At(1, false, ExitAcross, ExitUp, 0);
+    pad.Silence(300);
+    pad.Tap(2, PlayAcross, PlayUp); // Tapdeck is still there to take it
+}
+
+void LostLiftThenATap(OneFingerPad& pad) {
+    // A slide of 9 mm up the strip whose lift never comes: the pad falls silent.
+    const int32_t x = OneFingerPad::LogicalX(StripAcross);
+    const int32_t y = OneFingerPad::LogicalY(StripUp);
+    for (int mm = 0; mm <= 9; ++mm) {
+        pad.Logical(1, true, x, y - OneFingerPad::UnitsY(mm));
+    }
+    pad.Silence(1000);
+    // The next touch, with the same contact id, is a tap.
+    pad.Tap(1, PlayAcross, PlayUp);
+}
+
+void SlidePausedAfterASmallMove(OneFingerPad& pad) {
+    // 7 mm up the strip (a volume step, and 19 units of motion towards the next), one unit
+    // more, a second of silence while the finger rests, then on to 10 mm: the slide goes on
+    // from where it was, and makes its second step. Taken for a new touch, its last 3 mm would
+    // make none.
+    const int32_t x = OneFingerPad::LogicalX(StripAcross);
+    const int32_t y = OneFingerPad::LogicalY(StripUp);
+    for (int mm = 0; mm <= 7; ++mm) {
+        pad.Logical(1, true, x, y - OneFingerPad::UnitsY(mm));
+    }
+    pad.Logical(1, true, x, y - OneFingerPad::UnitsY(7) - 1);
+    pad.Silence(1000);
+    for (int mm = 8; mm <= 10; ++mm) {
+        pad.Logical(1, true, x, y - OneFingerPad::UnitsY(mm));
+    }
+    pad.Logical(1, false, x, y - OneFingerPad::UnitsY(10));
+    pad.Silence(300);
+}
+
+void ButtonPressWhileAFingerRests(OneFingerPad& pad) {
+    // A finger resting on play/pause, a click of the pad's button (reported alone, with a
+    // contact count of 0), and the finger lifted soon after.
+    for (int i = 0; i < 40; ++i) {
+        pad.At(1, true, PlayAcross, PlayUp);
+    }
+    pad.Button(true);
+    pad.Button(false);
+    for (int i = 0; i < 3; ++i) {
+        pad.At(1, true, PlayAcross, PlayUp);
+    }
+    pad.At(1, false, PlayAcross, PlayUp);
+    pad.Silence(300);
+}
+
+// The keys the touches give: strokes of one key, then of another.
+struct DayCase {
+    const char* name;
+    void (*touch)(OneFingerPad&);
+    std::array<std::pair<DWORD, int>, 2> keys;
+};
+
+// A volume step is three volume-key strokes, as no player is open.
+const DayCase DayCases[] = {
+    {"a 2 s hold on the exit button with a stuck scan clock is no tap",
+     HoldOnExitWithAStuckScanClock,
+     {{{VK_MEDIA_PLAY_PAUSE, 1}}}},
+    {"a lost lift followed by a tap gives the tap",
+     LostLiftThenATap,
+     {{{VK_VOLUME_UP, 2 * 3}, {VK_MEDIA_PLAY_PAUSE, 1}}}},
+    {"a slide paused after a small move goes on",
+     SlidePausedAfterASmallMove,
+     {{{VK_VOLUME_UP, 2 * 3}}}},
+    {"a button press while a finger rests is one tap",
+     ButtonPressWhileAFingerRests,
+     {{{VK_MEDIA_PLAY_PAUSE, 1}}}},
+};
+
+TEST_F(OnVirtualPad, ALaptopsDayWithoutSurprises) {
+    for (const DayCase& c : DayCases) {
+        SCOPED_TRACE(c.name);
+        vpadtest::RemoveAll();
+        vpadtest::Install(L"pad", OneFingerPad::Kind().file);
+        ASSERT_FALSE(HasFatalFailure());
+        vtp::PadFeeder feeder;
+        std::string error;
+        ASSERT_TRUE(feeder.Open(L"pad", error)) << error;
+        KeyHook hook;
+        ASSERT_TRUE(hook.Installed());
+        ChildProcess app = StartTapdeck();
+        ASSERT_TRUE(app.Started());
+        Toucher touch(OneFingerPad::Kind(), feeder);
+        const bool answered = TapUntilTapdeckAnswers(touch, hook);
+        ASSERT_TRUE(answered) << "Tapdeck never answered a tap: " << app.Output() << "\n"
+                              << vtp::DescribeDelivery(L"pad");
+        Sleep(300);
+        hook.Clear();
+
+        OneFingerPad pad(feeder);
+        c.touch(pad);
+        std::vector<KeyRecord> expected;
+        for (const auto& [vk, times] : c.keys) {
+            for (const KeyRecord& key : Strokes(vk, times)) {
+                expected.push_back(key);
+            }
+        }
+        hook.WaitFor(expected.size(), 3000);
+        Sleep(300); // and any key too many
+        EXPECT_EQ(hook.Events(), expected);
+        ASSERT_EQ(app.ExitCode(), STILL_ACTIVE) << "Tapdeck ended during the touches";
+        pad.Tap(3, ExitAcross, ExitUp);
+        ASSERT_TRUE(app.Wait(10000)) << "the exit button did not end Tapdeck";
+        EXPECT_EQ(app.ExitCode(), 0u);
+    }
 }
 
 TEST_F(OnVirtualPad, WithOnlyDevicesThatAreNoTouchpadItBeepsOnceAndEnds) {
