@@ -14,7 +14,8 @@ namespace vtp {
 
 namespace {
 
-constexpr DWORD ReadyWaitMs = 2000;
+constexpr DWORD ReadyWaitMs = 10000;
+constexpr DWORD AskAgainMs = 100;
 
 std::string Narrow(const std::wstring& text) {
     std::string out;
@@ -187,17 +188,21 @@ bool DesktopDeliversReports() {
 }
 
 bool ReadyDesktopForReports(std::string& error) {
-    if (DesktopDeliversReports()) {
-        return true;
-    }
-    // The desktop window's thread takes the foreground, and then the focus, when it is told.
-    SetForegroundWindow(GetDesktopWindow());
     const DWORD start = GetTickCount();
-    while (!DesktopDeliversReports()) {
-        if (GetTickCount() - start > ReadyWaitMs) {
+    DWORD asked = 0;
+    for (bool first = true; !DesktopDeliversReports(); first = false) {
+        const DWORD now = GetTickCount();
+        if (now - start > ReadyWaitMs) {
             error = "the desktop has no foreground window with the focus, so Wine would drop "
-                    "every report, and the desktop window did not take it within 2 s";
+                    "every report, and the desktop window did not take it within 10 s";
             return false;
+        }
+        // The desktop window's thread takes the foreground, then the focus, once it is told
+        // and handles the message: told again while it has not, as a desktop process that is
+        // still starting handles none.
+        if (first || now - asked >= AskAgainMs) {
+            SetForegroundWindow(GetDesktopWindow());
+            asked = now;
         }
         Sleep(1);
     }

@@ -17,7 +17,7 @@ bool DesktopDeliversReports();
 
 // Makes the desktop deliver reports, where it does not, as its own process does at its start:
 // the desktop window takes the foreground. Waits until it holds; false, with why, when it does
-// not within 2 seconds.
+// not within 10 seconds.
 bool ReadyDesktopForReports(std::string& error);
 
 // Everything that decides whether the pad's reports reach this process, one line each: its

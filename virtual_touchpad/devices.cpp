@@ -696,12 +696,31 @@ bool PadFeeder::Open(const std::wstring& padName, std::string& error) {
     return true;
 }
 
+bool PadFeeder::Prime(std::string& error) {
+    for (Part& part : parts) {
+        if (!part.file) {
+            continue;
+        }
+        Bytes request(1 + part.feed.payloadBytes, 0);
+        request[0] = part.feed.reportId;
+        request[1] = FeedMagic[0];
+        request[2] = 'P';
+        if (!HidD_SetFeature(part.file.Get(), request.data(), static_cast<ULONG>(request.size()))) {
+            error = LastError("asking Wine's device host to learn the devices");
+            return false;
+        }
+        return true;
+    }
+    return true; // none of its devices reports: nothing of it for the host to learn
+}
+
 bool PadFeeder::Send(const Bytes& report, std::string& error) {
+    return ReadyDesktopForReports(error) && SendPrepared(report, error);
+}
+
+bool PadFeeder::SendPrepared(const Bytes& report, std::string& error) {
     if (report.empty()) {
         error = "an empty report";
-        return false;
-    }
-    if (!ReadyDesktopForReports(error)) {
         return false;
     }
     for (Part& part : parts) {

@@ -64,7 +64,15 @@ class PadFeeder {
 public:
     bool Open(const std::wstring& name, std::string& error);
     // The input report as the device sends it: its report id first where the pad has ids.
+    // Makes sure first that the desktop delivers reports (ReadyDesktopForReports).
     bool Send(const Bytes& report, std::string& error);
+    // The same without that check, for a caller that made it beforehand, off the report's time.
+    bool SendPrepared(const Bytes& report, std::string& error);
+    // Has Wine's device host learn the devices there are now, which it does otherwise at the
+    // first report of a device it does not know, holding that report and the ones behind it
+    // for tens of milliseconds (the driver's VTP_PRIME_MAGIC1). Returns once it has; at once
+    // for a pad none of whose collections reports.
+    bool Prime(std::string& error);
     void Close() { parts.clear(); }
 
 private:

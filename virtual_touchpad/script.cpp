@@ -82,4 +82,44 @@ bool ParseScript(std::string_view text, std::vector<Step>& steps, std::string& e
     return true;
 }
 
+bool SplitArguments(std::string_view text, std::vector<std::string>& words, std::string& error) {
+    words.clear();
+    int number = 0;
+    while (!text.empty()) {
+        const size_t end = text.find('\n');
+        const std::string_view line = Trim(text.substr(0, end));
+        text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
+        ++number;
+        if (line.empty() || line.front() == '#') {
+            continue;
+        }
+        std::string word;
+        bool inWord = false;
+        bool quoted = false;
+        for (const char c : line) {
+            if (c == '"') {
+                quoted = !quoted;
+                inWord = true;
+            } else if (!quoted && std::isspace(static_cast<unsigned char>(c))) {
+                if (inWord) {
+                    words.push_back(std::move(word));
+                    word.clear();
+                    inWord = false;
+                }
+            } else {
+                word += c;
+                inWord = true;
+            }
+        }
+        if (quoted) {
+            error = "line " + std::to_string(number) + ": a quote that is not closed";
+            return false;
+        }
+        if (inWord) {
+            words.push_back(std::move(word));
+        }
+    }
+    return true;
+}
+
 } // namespace vtp

@@ -27,4 +27,9 @@ struct Step {
 // False, with the line and what is wrong in `error`, for a line that is none of the above.
 bool ParseScript(std::string_view text, std::vector<Step>& steps, std::string& error);
 
+// The arguments of a vtpctl command kept in a file (`vtpctl install @FILE`, as a recording
+// writes them): words between white space, "a quoted word" as one word with its spaces, and
+// lines whose first word starts with '#' left out. False, with the line, for a quote left open.
+bool SplitArguments(std::string_view text, std::vector<std::string>& words, std::string& error);
+
 } // namespace vtp

@@ -1,5 +1,6 @@
 // vtpctl: virtual touchpads for tests under Wine (docs/virtual-touchpad.md).
 //   vtpctl install NAME DESCRIPTOR-FILE [--vid N] [--pid N] [--product TEXT] [--feature HEX]...
+//   vtpctl install @ARGUMENTS-FILE   (those arguments from a file, as a recording writes them)
 //   vtpctl play SCRIPT-FILE
 //   vtpctl remove NAME | add NAME | list | clear
 // Exit code 0 on success, 1 when a step failed (with why on stderr), 2 for a wrong command line.
@@ -18,6 +19,7 @@ namespace {
 int Usage() {
     std::fputs("usage: vtpctl install NAME DESCRIPTOR-FILE [--vid N] [--pid N] [--product TEXT]\n"
                "                      [--feature HEX]...\n"
+               "       vtpctl install @ARGUMENTS-FILE\n"
                "       vtpctl play SCRIPT-FILE\n"
                "       vtpctl remove NAME | add NAME | list | clear\n",
                stderr);
@@ -65,26 +67,38 @@ bool Number(const wchar_t* text, uint16_t& out) {
     return true;
 }
 
-int Install(int argc, wchar_t** argv) {
-    if (argc < 4) {
+std::wstring FromUtf8(const std::string& text) {
+    if (text.empty()) {
+        return {};
+    }
+    const int size =
+        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring out(static_cast<size_t>(size > 0 ? size : 0), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size);
+    return out;
+}
+
+// `arguments`: NAME DESCRIPTOR-FILE and the options.
+int Install(const std::vector<std::wstring>& arguments) {
+    if (arguments.size() < 2) {
         return Usage();
     }
     vtp::PadSpec pad;
-    pad.name = argv[2];
+    pad.name = arguments[0];
     std::string text;
     std::string error;
-    if (!ReadFile(argv[3], text)) {
-        return Fail("cannot read " + Narrow(argv[3]));
+    if (!ReadFile(arguments[1], text)) {
+        return Fail("cannot read " + Narrow(arguments[1]));
     }
     if (!vtp::ParseHex(text, pad.descriptor, error)) {
-        return Fail(Narrow(argv[3]) + ": " + error);
+        return Fail(Narrow(arguments[1]) + ": " + error);
     }
-    for (int i = 4; i < argc; ++i) {
-        const std::wstring option = argv[i];
-        if (i + 1 >= argc) {
+    for (size_t i = 2; i < arguments.size(); ++i) {
+        const std::wstring& option = arguments[i];
+        if (i + 1 >= arguments.size()) {
             return Usage();
         }
-        const wchar_t* value = argv[++i];
+        const wchar_t* value = arguments[++i].c_str();
         const bool number = option == L"--vid"   ? Number(value, pad.vendorId)
                             : option == L"--pid" ? Number(value, pad.productId)
                                                  : false;
@@ -109,6 +123,31 @@ int Install(int argc, wchar_t** argv) {
     return 0;
 }
 
+// The arguments from a file (UTF-8); a descriptor file named without a folder is the
+// arguments file's neighbour.
+int InstallFrom(const std::wstring& path) {
+    std::string text;
+    std::string error;
+    std::vector<std::string> words;
+    if (!ReadFile(path, text)) {
+        return Fail("cannot read " + Narrow(path));
+    }
+    if (!vtp::SplitArguments(text, words, error)) {
+        return Fail(Narrow(path) + ": " + error);
+    }
+    std::vector<std::wstring> arguments;
+    arguments.reserve(words.size());
+    for (const std::string& word : words) {
+        arguments.push_back(FromUtf8(word));
+    }
+    const size_t slash = path.find_last_of(L"\\/");
+    if (arguments.size() >= 2 && slash != std::wstring::npos &&
+        arguments[1].find_first_of(L"\\/:") == std::wstring::npos) {
+        arguments[1] = path.substr(0, slash + 1) + arguments[1];
+    }
+    return Install(arguments);
+}
+
 int Play(const wchar_t* path) {
     std::string text;
     std::string error;
@@ -130,8 +169,11 @@ int wmain(int argc, wchar_t** argv) {
     }
     const std::wstring command = argv[1];
     std::string error;
+    if (command == L"install" && argc == 3 && argv[2][0] == L'@') {
+        return InstallFrom(argv[2] + 1);
+    }
     if (command == L"install") {
-        return Install(argc, argv);
+        return Install(std::vector<std::wstring>(argv + 2, argv + argc));
     }
     if (command == L"play" && argc == 3) {
         return Play(argv[2]);

@@ -5,6 +5,14 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
+
+#include <winternl.h>
+#include <hidusage.h>
+extern "C" {
+#include <hidpi.h>
+#include <hidsdi.h>
+}
 
 #include "support/process.h"
 #include "virtual_pads.h"
@@ -110,6 +118,37 @@ TEST_F(Vtpctl, SaysWhatIsWrongAndWhere) {
         EXPECT_EQ(result.exitCode, m.exitCode);
         EXPECT_NE(result.output.find(m.says), std::string::npos) << result.output;
     }
+}
+
+// A pad whose touch pad has a feature report of the id the feed would take first (0xFE), and
+// which vtpctl is told to answer: its answer is what a program reads, not the feed's counters,
+// and reports still go through.
+TEST_F(Vtpctl, APadsOwnFeatureReportIsAnsweredAsGivenWhateverItsId) {
+    const TextFile descriptor("05 0D 09 05 A1 01 85 01 09 54 75 08 95 01 81 02"
+                              " 85 FE 06 00 FF 09 C5 95 04 B1 02 C0");
+    const Result installed =
+        RunVtpctl(L"install laptop " + Quoted(descriptor.path) + L" --feature \"FE 01 02 03 04\"");
+    ASSERT_EQ(installed.exitCode, 0u) << installed.output;
+    const std::wstring path = vtp::DevicePath(L"laptop", 0);
+    const HANDLE device =
+        CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(device, INVALID_HANDLE_VALUE);
+    BYTE feature[64] = {0xFE};
+    HIDP_CAPS caps = {};
+    PHIDP_PREPARSED_DATA preparsed = nullptr;
+    ASSERT_TRUE(HidD_GetPreparsedData(device, &preparsed));
+    HidP_GetCaps(preparsed, &caps);
+    HidD_FreePreparsedData(preparsed);
+    ASSERT_LE(caps.FeatureReportByteLength, sizeof feature);
+    const bool read = HidD_GetFeature(device, feature, caps.FeatureReportByteLength);
+    CloseHandle(device);
+    ASSERT_TRUE(read);
+    EXPECT_EQ(std::vector<BYTE>(feature, feature + 5), (std::vector<BYTE>{0xFE, 1, 2, 3, 4}));
+
+    const TextFile script("laptop 01 05\n");
+    const Result played = RunVtpctl(L"play " + Quoted(script.path));
+    EXPECT_EQ(played.exitCode, 0u) << played.output;
 }
 
 TEST_F(Vtpctl, AWrongCommandLineIsExitCode2) {

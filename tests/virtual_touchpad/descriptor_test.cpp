@@ -137,6 +137,41 @@ TEST(VirtualTouchpadFeed, WithoutReportIdsOnlyWhereNoFeatureWouldBeShared) {
     EXPECT_NE(error.find("feature"), std::string::npos);
 }
 
+// A pad may use any id, the feed's first choice too; the feed must take one the collection
+// leaves free, or it would answer, and take, the pad's own report.
+struct FeedIdCase {
+    const char* name;
+    Bytes descriptor;
+    uint8_t feed;
+};
+
+const FeedIdCase FeedIdCases[] = {
+    {"a feature report of 0xFE",
+     {0x05, 0x0D, 0x09, 0x05, 0xA1, 0x01, 0x85, 0x01, 0x09, 0x54, 0x75, 0x08,
+      0x95, 0x01, 0x81, 0x02, 0x85, 0xFE, 0x09, 0x55, 0xB1, 0x02, 0xC0},
+     0xFD},
+    {"an input report of 0xFE",
+     {0x05, 0x0D, 0x09, 0x05, 0xA1, 0x01, 0x85, 0xFE, 0x09, 0x54, 0x75, 0x08, 0x95, 0x01, 0x81,
+      0x02, 0xC0},
+     0xFD},
+    {"input 0xFE and feature 0xFD",
+     {0x05, 0x0D, 0x09, 0x05, 0xA1, 0x01, 0x85, 0xFE, 0x09, 0x54, 0x75, 0x08,
+      0x95, 0x01, 0x81, 0x02, 0x85, 0xFD, 0x09, 0x55, 0xB1, 0x02, 0xC0},
+     0xFC},
+};
+
+TEST(VirtualTouchpadFeed, NeverTakesAnIdTheCollectionUses) {
+    for (const FeedIdCase& c : FeedIdCases) {
+        SCOPED_TRACE(c.name);
+        std::vector<vtp::Collection> parts;
+        std::string error;
+        ASSERT_TRUE(vtp::SplitCollections(c.descriptor, parts, error)) << error;
+        vtp::Feed feed;
+        ASSERT_TRUE(vtp::AddFeed(parts[0], feed, error)) << error;
+        EXPECT_EQ(feed.reportId, c.feed);
+    }
+}
+
 struct ScriptCase {
     const char* text;
     bool ok;

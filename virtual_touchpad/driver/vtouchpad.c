@@ -14,6 +14,17 @@
 // A feed payload begins with these two bytes, then the report's length and the report.
 #define VTP_FEED_MAGIC0 'V'
 #define VTP_FEED_MAGIC1 'T'
+// A feed payload of 'V' 'P' asks for Wine's device host to learn the devices there are now. The
+// host keeps a list of its own of the raw-input devices, for the usages of each report it sends,
+// and rebuilds it only when a report comes from a device not in it: tens of milliseconds with
+// many devices, for which that first report waits, and the reports behind it bunch. A player
+// asks for it before its clock starts. The host rebuilds the list when it is asked about a
+// device it does not know, and no device has the handle 0.
+#define VTP_PRIME_MAGIC1 'P'
+__declspec(dllimport) unsigned int __stdcall GetRawInputDeviceInfoW(HANDLE device,
+                                                                    unsigned int command,
+                                                                    void* data, unsigned int* size);
+#define VTP_RIDI_DEVICEINFO 0x2000000bu
 // Fed reports not yet read: a test that outruns the reader is told to retry, never dropped.
 #define VTP_MAX_QUEUED 4096
 #define VTP_MAX_FEATURES 32
@@ -338,7 +349,41 @@ static const UCHAR* AfterId(const VTP_HID_XFER_PACKET* packet, ULONG* length) {
     return packet->reportBuffer;
 }
 
-static NTSTATUS SetFeature(Device* device, PIRP irp) {
+typedef struct {
+    PIO_WORKITEM item;
+    PIRP irp;
+} PrimeWork;
+
+// On a worker thread: the asking is a call into the host's own raw input, which opens every
+// device, whose requests this driver's dispatching thread must stay free to serve.
+static void NTAPI PrimeHost(PDEVICE_OBJECT fdo, PVOID context) {
+    (void)fdo;
+    PrimeWork* work = context;
+    UCHAR info[64];
+    unsigned int size = sizeof info;
+    GetRawInputDeviceInfoW(NULL, VTP_RIDI_DEVICEINFO, info, &size);
+    Complete(work->irp, STATUS_SUCCESS, 0);
+    IoFreeWorkItem(work->item);
+    ExFreePoolWithTag(work, VTP_TAG);
+}
+
+static NTSTATUS Prime(PDEVICE_OBJECT fdo, PIRP irp) {
+    PrimeWork* work = ExAllocatePoolWithTag(NonPagedPool, sizeof *work, VTP_TAG);
+    if (work == NULL) {
+        return Complete(irp, STATUS_INSUFFICIENT_RESOURCES, 0);
+    }
+    work->item = IoAllocateWorkItem(fdo);
+    if (work->item == NULL) {
+        ExFreePoolWithTag(work, VTP_TAG);
+        return Complete(irp, STATUS_INSUFFICIENT_RESOURCES, 0);
+    }
+    work->irp = irp;
+    IoMarkIrpPending(irp);
+    IoQueueWorkItem(work->item, PrimeHost, DelayedWorkQueue, work);
+    return STATUS_PENDING;
+}
+
+static NTSTATUS SetFeature(PDEVICE_OBJECT fdo, Device* device, PIRP irp) {
     VTP_HID_XFER_PACKET* packet = irp->UserBuffer;
     if (packet == NULL || packet->reportBuffer == NULL) {
         return Complete(irp, STATUS_INVALID_PARAMETER, 0);
@@ -348,6 +393,10 @@ static NTSTATUS SetFeature(Device* device, PIRP irp) {
     if (packet->reportId == device->feedReportId && length >= 2 && payload[0] == VTP_FEED_MAGIC0 &&
         payload[1] == VTP_FEED_MAGIC1) {
         return Complete(irp, Feed(device, payload, length), 0);
+    }
+    if (packet->reportId == device->feedReportId && length >= 2 && payload[0] == VTP_FEED_MAGIC0 &&
+        payload[1] == VTP_PRIME_MAGIC1) {
+        return Prime(fdo, irp);
     }
     // Any other feature report is kept as set (Input Mode, for one), for the next read of it.
     KIRQL irql = PASSIVE_LEVEL;
@@ -480,7 +529,7 @@ static NTSTATUS NTAPI InternalIoctl(PDEVICE_OBJECT fdo, PIRP irp) {
     case VTP_IOCTL_HID_GET_STRING:
         return GetString(device, irp);
     case VTP_IOCTL_HID_SET_FEATURE:
-        return SetFeature(device, irp);
+        return SetFeature(fdo, device, irp);
     case VTP_IOCTL_HID_GET_FEATURE:
         return GetFeature(device, irp);
     case VTP_IOCTL_HID_WRITE_REPORT:
