@@ -18,10 +18,13 @@
 #include "hold_settings.h"
 #include "launcher.h"
 #include "support/process.h"
+#include "clickpad.h"
 #include "virtual_pads.h"
 
 namespace {
 
+using clickpad::Finger;
+using clickpad::Scan;
 using launcher::Launcher;
 
 // The launcher on a thread of its own, as in its program; closed and joined at the end.
@@ -86,38 +89,6 @@ bool WaitFor(const std::function<bool()>& done, DWORD ms = 5000) {
     return true;
 }
 
-// The clickpad of pads/hybrid-one-finger.hid: X 0..4095 over 116.8 mm, Y 0..2559 over 72 mm, its
-// top edge Y 0. Top right, 10 %: X above 3686, Y below 256; 2 mm is about 70 units.
-struct Finger {
-    int id;
-    int x;
-    int y;
-    bool tip = true;
-    bool confident = true;
-};
-
-// One scan of the pad: a report for each finger, the first with the scan's contact count.
-struct Scan {
-    int ms; // after the previous scan
-    std::vector<Finger> fingers;
-    bool button = false;
-};
-
-vtp::Bytes Report(const Finger& f, int scan, int count, bool button) {
-    const auto low = [](int v) { return static_cast<uint8_t>(v & 0xFF); };
-    const auto high = [](int v) { return static_cast<uint8_t>((v >> 8) & 0xFF); };
-    return {0x04,
-            static_cast<uint8_t>((f.confident ? 1 : 0) | (f.tip ? 2 : 0) | (f.id & 7) << 2),
-            low(f.x),
-            high(f.x),
-            low(f.y),
-            high(f.y),
-            low(scan),
-            high(scan),
-            static_cast<uint8_t>(count),
-            static_cast<uint8_t>(button ? 1 : 0)};
-}
-
 class Launching : public testing::Test {
 protected:
     static void SetUpTestSuite() {
@@ -156,7 +127,8 @@ protected:
             for (size_t i = 0; i < s.fingers.size(); ++i) {
                 const int count = i == 0 ? static_cast<int>(s.fingers.size()) : 0;
                 std::string error;
-                EXPECT_TRUE(feeder.Send(Report(s.fingers[i], scan, count, s.button), error))
+                EXPECT_TRUE(
+                    feeder.Send(clickpad::Report(s.fingers[i], scan, count, s.button), error))
                     << error;
             }
         }
@@ -197,8 +169,8 @@ protected:
     int scan = 0;
 };
 
-constexpr int CX = 3900;
-constexpr int CY = 100;
+constexpr int CX = clickpad::CornerX;
+constexpr int CY = clickpad::CornerY;
 
 struct GestureCase {
     const char* name;
