@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <tlhelp32.h>
 
+#include <functional>
 #include <string>
 
 #include "clickpad.h"
@@ -45,6 +47,24 @@ DWORD TapdeckProcess() {
     return id;
 }
 
+void EndProcesses(const wchar_t* exe) {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32FirstW(snapshot, &entry); more;
+         more = Process32NextW(snapshot, &entry)) {
+        if (_wcsicmp(entry.szExeFile, exe) == 0) {
+            if (HANDLE process =
+                    OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID)) {
+                TerminateProcess(process, 1);
+                WaitForSingleObject(process, 5000);
+                CloseHandle(process);
+            }
+        }
+    }
+    CloseHandle(snapshot);
+}
+
 class FromThePad : public testing::Test {
 protected:
     void SetUp() override {
@@ -62,6 +82,11 @@ protected:
         ASSERT_TRUE(feeder.Open(L"pad", error)) << error;
     }
     void TearDown() override {
+        // A launcher or a Tapdeck left by a failed step would hold the next test's pad and the
+        // session's one launcher.
+        for (const wchar_t* exe : {L"tapdeck-launcher.exe", L"tapdeck.exe"}) {
+            EndProcesses(exe);
+        }
         vpadtest::RemoveAll();
         RegDeleteTreeW(HKEY_CURRENT_USER, launcher::LauncherKeyPath);
         // The tests after these find the simulated touchpad.
