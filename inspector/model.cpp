@@ -504,8 +504,8 @@ std::string TapOutcome(const InspectedZone& zone) {
     if (zone.kind == ZoneKind::Exit) {
         return " and ends Tapdeck";
     }
-    const LONG action = zone.zone.action;
-    return action >= BrowserHome && action <= Mail ? ", which ends Tapdeck after its key" : "";
+    const ActionWords* words = WordsOfAction(zone.zone.action);
+    return words != nullptr && words->endsTapdeck ? ", which ends Tapdeck after its key" : "";
 }
 
 } // namespace inspector

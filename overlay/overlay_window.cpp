@@ -1,27 +1,23 @@
 #include "overlay_window.h"
 
-#include <string_view>
+#include <objbase.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cwchar>
-
-#include "device/module_of.h"
+#include <string_view>
 
 namespace overlay {
 
 namespace {
 
-// Posted to the panel's window: the shared state changed; and: end the thread.
-constexpr UINT WakeMessage = WM_APP + 1;
+// Posted to the panel's window: end the thread.
 constexpr UINT StopMessage = WM_APP + 2;
-constexpr UINT_PTR RedrawTimer = 1;
 // Not in the headers the program builds against (it targets Windows 7).
 constexpr UINT DpiChangedMessage = 0x02E0;
-// The panel's distance from the work area's edges, in pixels at 96 DPI.
-constexpr float MarginPixels = 12.0F;
+constexpr UINT ColorizationChangedMessage = 0x0320;
 
 using SetThreadDpiContextFn = HANDLE(WINAPI*)(HANDLE);
-using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
 
 // Per-monitor DPI awareness for this thread, where the system has the call (Windows 10 1607 and
 // later): v2, else v1.
@@ -44,25 +40,23 @@ void BecomeDpiAware() {
     }
 }
 
-float ScaleOf(HWND window) {
-    HMODULE user32 = GetModuleHandleW(L"user32.dll");
-    const auto get = user32 == nullptr
-                         ? nullptr
-                         : reinterpret_cast<GetDpiForWindowFn>(
-                               reinterpret_cast<void*>(GetProcAddress(user32, "GetDpiForWindow")));
-    UINT dpi = get != nullptr ? get(window) : 0;
-    if (dpi == 0) {
-        HDC screen = GetDC(nullptr);
-        dpi = screen != nullptr ? static_cast<UINT>(GetDeviceCaps(screen, LOGPIXELSY)) : 96;
-        if (screen != nullptr) {
-            ReleaseDC(nullptr, screen);
-        }
-    }
-    return dpi == 0 ? 1.0F : static_cast<float>(dpi) / 96.0F;
+long long Counter() {
+    LARGE_INTEGER now{};
+    QueryPerformanceCounter(&now);
+    return now.QuadPart;
 }
 
-HINSTANCE ThisModule() {
-    return ModuleOf(&ThisModule);
+long long CounterFrequency() {
+    static const long long frequency = [] {
+        LARGE_INTEGER f{};
+        QueryPerformanceFrequency(&f);
+        return f.QuadPart > 0 ? f.QuadPart : 1000;
+    }();
+    return frequency;
+}
+
+long long Ticks(DWORD ms) {
+    return static_cast<long long>(ms) * CounterFrequency() / 1000;
 }
 
 int Fraction(LONG value, LONG lo, LONG hi) {
@@ -74,19 +68,33 @@ int Fraction(LONG value, LONG lo, LONG hi) {
     return static_cast<int>(std::clamp<long long>(f, 0, 255));
 }
 
+BYTE OpacityOf(int percent) {
+    return static_cast<BYTE>(std::clamp(percent, 0, 100) * 255 / 100);
+}
+
 } // namespace
 
-uint32_t PackDrawn(const PanelLayout& layout, const PanelState& state) {
+DWORD PanelNowMs() {
+    return static_cast<DWORD>(static_cast<unsigned long long>(
+        static_cast<double>(Counter()) * 1000.0 / static_cast<double>(CounterFrequency())));
+}
+
+uint32_t PackDrawn(const PanelLayout& layout, const PanelScene& scene, ThemeKind theme, bool idle) {
     const auto index = [](const std::optional<size_t>& zone) {
         return zone ? static_cast<uint32_t>(*zone + 1) & 0xfU : 0U;
     };
+    const PanelState& state = scene.state;
     uint32_t packed = 1U;
     packed |= state.touching ? 2U : 0U;
-    packed |= state.stepFlash > 0 ? 4U : 0U;
+    packed |= state.stepStrength > 0 ? 4U : 0U;
+    packed |= idle ? 8U : 0U;
     packed |= index(state.under) << 4;
-    packed |= index(state.flashZone) << 8;
+    packed |= index(state.pressed) << 8;
     packed |= static_cast<uint32_t>(Fraction(state.x, layout.pad.left, layout.pad.right)) << 12;
     packed |= static_cast<uint32_t>(Fraction(state.y, layout.pad.top, layout.pad.bottom)) << 20;
+    packed |= (static_cast<uint32_t>(theme) & 3U) << 28;
+    packed |= state.caption ? 1U << 30 : 0U;
+    packed |= scene.volume ? 1U << 31 : 0U;
     return packed;
 }
 
@@ -98,22 +106,36 @@ DrawnSummary UnpackDrawn(uint32_t packed) {
     }
     drawn.touching = (packed & 2U) != 0;
     drawn.stepping = (packed & 4U) != 0;
+    drawn.idle = (packed & 8U) != 0;
     const uint32_t under = (packed >> 4) & 0xfU;
-    const uint32_t flash = (packed >> 8) & 0xfU;
+    const uint32_t pressed = (packed >> 8) & 0xfU;
     if (under != 0) {
         drawn.under = under - 1;
     }
-    if (flash != 0) {
-        drawn.flashZone = flash - 1;
+    if (pressed != 0) {
+        drawn.pressed = pressed - 1;
     }
     drawn.across = static_cast<int>((packed >> 12) & 0xffU);
     drawn.up = static_cast<int>((packed >> 20) & 0xffU);
+    drawn.theme = static_cast<ThemeKind>((packed >> 28) & 3U);
+    drawn.caption = (packed & (1U << 30)) != 0;
+    drawn.level = (packed & (1U << 31)) != 0;
     return drawn;
 }
 
+bool Overlay::Frame::operator==(const Frame& other) const {
+    return form == other.form && fade == other.fade && scene == other.scene &&
+           generation == other.generation && lookGeneration == other.lookGeneration &&
+           EqualRect(&place, &other.place) != FALSE;
+}
+
 Overlay::Overlay(const OverlaySettings& panelSettings)
-    : settings(panelSettings), ready(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
-    if (!ready) {
+    : ready(CreateEventW(nullptr, TRUE, FALSE, nullptr)),
+      wake(CreateEventW(nullptr, FALSE, FALSE, nullptr)), settings(panelSettings) {
+    if (!ready || !wake) {
+        if (ready) {
+            SetEvent(ready.Get());
+        }
         return;
     }
     thread = UniqueHandle(CreateThread(nullptr, 0, ThreadMain, this, 0, &threadId));
@@ -142,11 +164,16 @@ HWND Overlay::WaitForWindow(DWORD timeoutMs) const {
     return window.load();
 }
 
+void Overlay::ObserveFrames(FrameObserver frameObserver, void* context) {
+    observer = frameObserver;
+    observerContext = context;
+}
+
 void Overlay::Show(const PanelLayout& layout) {
     AcquireSRWLockExclusive(&lock);
     shared.visible = true;
     shared.layout = layout;
-    shared.tracker.emplace(layout);
+    shared.tracker.emplace(layout, PanelNowMs());
     ++shared.layoutGeneration;
     ReleaseSRWLockExclusive(&lock);
     Wake();
@@ -160,24 +187,33 @@ void Overlay::Hide() {
 }
 
 void Overlay::Update(const PacketView& packet) {
-    const DWORD now = GetTickCount();
+    const DWORD now = PanelNowMs();
     AcquireSRWLockExclusive(&lock);
+    ++shared.updates;
     const bool changed = shared.visible && shared.tracker && shared.tracker->OnPacket(packet, now);
+    // Sooner than RedrawMs after the last frame, the look the panel's thread takes after each
+    // frame (or the next report) draws it.
+    const bool post =
+        changed && !shared.wakePosted && (!shared.framed || now - shared.lastFrameMs >= RedrawMs);
+    shared.wakePosted = shared.wakePosted || post;
     ReleaseSRWLockExclusive(&lock);
-    if (changed) {
-        Wake();
+    if (post) {
+        SetEvent(wake.Get());
     }
 }
 
 void Overlay::Wake() {
     AcquireSRWLockExclusive(&lock);
-    const bool post = !shared.pending;
-    shared.pending = true;
+    const bool post = !shared.wakePosted;
+    shared.wakePosted = true;
     ReleaseSRWLockExclusive(&lock);
-    HWND target = window.load();
-    if (post && target != nullptr) {
-        PostMessageW(target, WakeMessage, 0, 0);
+    if (post) {
+        SetEvent(wake.Get());
     }
+}
+
+void Overlay::WakeFromVolume(void* self) {
+    static_cast<Overlay*>(self)->Wake();
 }
 
 DWORD WINAPI Overlay::ThreadMain(void* self) {
@@ -187,220 +223,291 @@ DWORD WINAPI Overlay::ThreadMain(void* self) {
 
 void Overlay::Run() {
     BecomeDpiAware();
-    HINSTANCE instance = ThisModule();
-    // Named after the window procedure's address: a copy of the library loaded again at another
-    // address registers a class of its own.
-    wchar_t name[64] = {};
-    std::swprintf(name, 64, L"%ls%p", WindowClassPrefix, reinterpret_cast<void*>(&WndProc));
-    WNDCLASSEXW wc = {};
-    wc.cbSize = sizeof wc;
-    wc.lpfnWndProc = WndProc;
-    wc.hInstance = instance;
-    wc.lpszClassName = name;
-    wc.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
-    RegisterClassExW(&wc); // fails harmlessly when an earlier panel registered it
-    HWND made = CreateWindowExW(
-        WS_EX_LAYERED | WS_EX_TRANSPARENT | WS_EX_TOPMOST | WS_EX_NOACTIVATE | WS_EX_TOOLWINDOW,
-        name, L"Tapdeck panel", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, instance, this);
-    window.store(made);
-    SetEvent(ready.Get());
-    if (made == nullptr) {
-        return;
+    // For the audio endpoint's volume, whose notifications come on the system's threads.
+    const HRESULT com = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    {
+        LayeredWindow made(WindowClassPrefix, L"Tapdeck panel", &messages);
+        layered = &made;
+        window.store(made.Handle());
+        SetEvent(ready.Get());
+        if (made.Handle() != nullptr && !stopping.load()) {
+            Loop();
+        }
+        window.store(nullptr);
+        volume.reset();
+        painter.reset();
+        layered = nullptr;
     }
-    // Changes made before the window existed found nobody to wake.
-    AcquireSRWLockExclusive(&lock);
-    const bool missed = shared.pending;
-    ReleaseSRWLockExclusive(&lock);
-    if (stopping.load()) {
-        DestroyWindow(made);
-    } else if (missed) {
-        PostMessageW(made, WakeMessage, 0, 0);
+    if (SUCCEEDED(com)) {
+        CoUninitialize();
     }
-    MSG message;
-    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
-        TranslateMessage(&message);
-        DispatchMessageW(&message);
-    }
-    window.store(nullptr);
 }
 
-LRESULT CALLBACK Overlay::WndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_NCCREATE) {
-        // NOLINTNEXTLINE(performance-no-int-to-ptr): WM_NCCREATE's lParam is the creation record
-        const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lParam);
-        SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+void Overlay::Loop() {
+    for (;;) {
+        DWORD timeout = INFINITE;
+        if (deadline) {
+            const long long left = *deadline - Counter();
+            timeout = left <= 0 ? 0
+                                : static_cast<DWORD>((left * 1000 + CounterFrequency() - 1) /
+                                                     CounterFrequency());
+        }
+        // One wake-up or one message a turn: the wait returns at once while more are queued,
+        // and no empty look at the queue is made.
+        HANDLE woken = wake.Get();
+        const DWORD got =
+            MsgWaitForMultipleObjectsEx(1, &woken, timeout, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+        MSG message;
+        if (got == WAIT_OBJECT_0) {
+            Refresh();
+        } else if (got == WAIT_OBJECT_0 + 1 && PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            if (message.message == WM_QUIT) {
+                return;
+            }
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+        if (deadline && Counter() >= *deadline) {
+            deadline.reset();
+            Refresh();
+        }
     }
-    // NOLINTNEXTLINE(performance-no-int-to-ptr): the Overlay stored at WM_NCCREATE
-    auto* self = reinterpret_cast<Overlay*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-    if (self == nullptr) {
-        return DefWindowProcW(hwnd, message, wParam, lParam);
-    }
+}
+
+LRESULT Overlay::Messages::OnMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
-    case WakeMessage:
-    case WM_TIMER:
-        self->Refresh();
-        return 0;
     case StopMessage:
-        DestroyWindow(hwnd);
+        PostQuitMessage(0);
         return 0;
     case WM_DISPLAYCHANGE:
     case DpiChangedMessage:
-        self->placed = false;
-        self->Refresh();
+        overlay.placed = false;
+        overlay.Refresh();
         return 0;
-    case WM_SETTINGCHANGE:
+    case WM_SETTINGCHANGE: {
+        // NOLINTNEXTLINE(performance-no-int-to-ptr): the setting's name, when there is one
+        const auto* name = reinterpret_cast<const wchar_t*>(lParam);
         if (wParam == SPI_SETWORKAREA) {
-            self->placed = false;
-            self->Refresh();
+            overlay.placed = false;
         }
+        if (wParam == SPI_SETHIGHCONTRAST ||
+            (name != nullptr && std::wcscmp(name, L"ImmersiveColorSet") == 0)) {
+            overlay.lookStale = true;
+        }
+        overlay.Refresh();
+        return 0;
+    }
+    case WM_SYSCOLORCHANGE:
+    case WM_THEMECHANGED:
+    case ColorizationChangedMessage:
+        overlay.lookStale = true;
+        overlay.Refresh();
         return 0;
     case QueryMessage:
-        return static_cast<LRESULT>(self->drawnSummary.load());
-    case WM_NCHITTEST:
-        return HTTRANSPARENT;
-    case WM_MOUSEACTIVATE:
-        return MA_NOACTIVATE;
-    case WM_DESTROY:
-        if (self->timerOn) {
-            KillTimer(hwnd, RedrawTimer);
-        }
-        PostQuitMessage(0);
-        return 0;
+        return static_cast<LRESULT>(overlay.drawnSummary.load());
     default:
         return DefWindowProcW(hwnd, message, wParam, lParam);
     }
 }
 
-void Overlay::Refresh() {
-    HWND hwnd = window.load();
-    const DWORD now = GetTickCount();
-    // `pending` stays set while the timer runs: the timer picks up the changes that come
-    // meanwhile, with no message posted for each. It is cleared only under the same lock that
-    // finds nothing more to draw, so no change is left behind.
-    const auto stopTimer = [&] {
-        if (timerOn) {
-            KillTimer(hwnd, RedrawTimer);
-            timerOn = false;
-        }
-    };
-    const auto startTimer = [&] {
-        if (!timerOn) {
-            SetTimer(hwnd, RedrawTimer, RedrawMs, nullptr);
-            timerOn = true;
-        }
-    };
-    AcquireSRWLockExclusive(&lock);
-    const bool visible = shared.visible && shared.tracker.has_value();
-    const unsigned generation = shared.layoutGeneration;
-    const PanelState state = visible ? shared.tracker->StateAt(now) : PanelState{};
-    const bool changed = visible && (!shown || !placed || generation != drawnGeneration ||
-                                     !drawnState || !(*drawnState == state));
-    if (!changed) {
-        shared.pending = false;
+void Overlay::ReadLook() {
+    const Palette read = MakePalette(ReadSystemLook());
+    if (!(read == palette) || lookGeneration == 0) {
+        palette = read;
+        ++lookGeneration;
     }
-    const PanelLayout layout = changed ? shared.layout : PanelLayout{};
-    ReleaseSRWLockExclusive(&lock);
-
-    if (!visible) {
-        stopTimer();
-        HideWindow();
-        return;
-    }
-    if (!changed) {
-        stopTimer();
-        return;
-    }
-    if (shown && placed && now - lastDrawAt < RedrawMs) {
-        startTimer(); // too soon after the last redraw: at the next tick
-        return;
-    }
-    if (!placed) {
-        Place();
-    }
-    drawingGeneration = generation;
-    if (!Draw(layout, state)) {
-        // Nothing to draw into: no retrying at each tick; the next change tries again.
-        stopTimer();
-        AcquireSRWLockExclusive(&lock);
-        shared.pending = false;
-        ReleaseSRWLockExclusive(&lock);
-        return;
-    }
-    drawnGeneration = generation;
-    drawnState = state;
-    lastDrawAt = now;
-    drawnSummary.store(PackDrawn(layout, state));
-    if (!shown) {
-        ShowWindow(hwnd, SW_SHOWNOACTIVATE);
-        SetWindowPos(hwnd, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-        shown = true;
-    }
-    // Looks again at the next tick: more moves, a fading flash, or nothing (and then stops).
-    startTimer();
+    lookStale = false;
 }
 
-void Overlay::Place() {
-    HWND hwnd = window.load();
-    dpiScale = ScaleOf(hwnd);
-    RECT work{};
-    if (SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0) == FALSE) {
-        work = {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
-    }
-    AcquireSRWLockShared(&lock);
-    const RECT pad = shared.layout.pad;
-    ReleaseSRWLockShared(&lock);
-    placement = PlacePanel(work, pad, settings, static_cast<int>(MarginPixels * dpiScale));
+void Overlay::Place(const PanelLayout& layout) {
+    screen = ScreenFor(settings.monitor);
+    place = PlacePanel(screen.work, layout.pad, settings, screen.scale);
     placed = true;
 }
 
-bool Overlay::Draw(const PanelLayout& layout, const PanelState& state) {
-    const int width = placement.right - placement.left;
-    const int height = placement.bottom - placement.top;
+void Overlay::Refresh() {
+    if (layered == nullptr) {
+        return;
+    }
+    const long long now = Counter();
+    const DWORD nowMs = PanelNowMs();
+    Frame frame;
+    PanelLayout layout;
+    std::optional<DWORD> next;
+    std::optional<DWORD> quiet;
+    AcquireSRWLockExclusive(&lock);
+    shared.wakePosted = false;
+    const bool visible = shared.visible && shared.tracker.has_value();
+    const unsigned long long updates = shared.updates;
+    if (visible) {
+        frame.generation = shared.layoutGeneration;
+        frame.scene.state = shared.tracker->StateAt(nowMs);
+        next = shared.tracker->NextChange(nowMs);
+        quiet = shared.tracker->QuietSince(nowMs);
+        layout = shared.layout;
+    }
+    ReleaseSRWLockExclusive(&lock);
+
+    if (!visible) {
+        deadline.reset();
+        HideWindow();
+        return;
+    }
+    if (lookStale) {
+        ReadLook();
+    }
+    // A new Show, or the panel back from its small form: the monitor is chosen again.
+    const bool returning = drawn && drawn->form != Form::Full;
+    if (!placed || frame.generation != drawnGeneration || returning) {
+        Place(layout);
+    }
+    if (volume) {
+        // The default output may have changed: looked at again at each new Show and at each
+        // tap or step (a new caption), when the level matters.
+        if (drawn && (frame.generation != drawn->generation ||
+                      !(frame.scene.state.caption == drawn->scene.state.caption))) {
+            volume->Recheck();
+        }
+        frame.scene.volume = volume->Level();
+    }
+    frame.lookGeneration = lookGeneration;
+    frame.place = place;
+
+    // Idle: after the setting's seconds without a touch, the fade, then the small form.
+    std::optional<long long> idleAt;
+    if (settings.idleSeconds > 0 && quiet) {
+        const DWORD idleMs = static_cast<DWORD>(settings.idleSeconds) * 1000;
+        const DWORD since = nowMs - *quiet;
+        if (since < idleMs) {
+            idleAt = now + Ticks(idleMs - since);
+        } else if (since - idleMs < IdleFadeMs) {
+            frame.form = Form::Fading;
+            frame.fade = static_cast<float>(since - idleMs) / static_cast<float>(IdleFadeMs);
+        } else {
+            frame.form = Form::Idle;
+            frame.scene = {};
+        }
+    }
+
+    const auto schedule = [&] {
+        // The next frame something fades or ends by itself, or the idle fade begins.
+        std::optional<long long> at;
+        const auto sooner = [&at](long long t) { at = at ? std::min(*at, t) : t; };
+        if (next) {
+            const DWORD wait = *next - nowMs;
+            sooner(wait == 0 ? lastFrameAt + Ticks(RedrawMs) : now + Ticks(wait));
+        }
+        if (frame.form == Form::Fading) {
+            sooner(lastFrameAt + Ticks(RedrawMs));
+        }
+        // A last look for what reports brought too soon after the last frame to wake it.
+        const long long check = lastFrameAt + Ticks(RedrawMs + LateMs);
+        if (drawn && check > now) {
+            sooner(check);
+        }
+        if (idleAt && frame.form == Form::Full) {
+            sooner(*idleAt);
+        }
+        deadline = at;
+    };
+
+    if (drawn && *drawn == frame) {
+        schedule();
+        return;
+    }
+    if (drawn && now - lastFrameAt < Ticks(RedrawMs)) {
+        // Too soon after the last frame: at the next report, or LateMs from now at the latest.
+        const long long late = std::max(lastFrameAt + Ticks(RedrawMs), now + Ticks(LateMs));
+        deadline = deadline ? std::min(*deadline, late) : late;
+        return;
+    }
+    if (!Present(frame, layout)) {
+        // Nothing to draw into: no retrying; the next change tries again.
+        deadline.reset();
+        return;
+    }
+    drawn = frame;
+    drawnGeneration = frame.generation;
+    lastFrameAt = now;
+    AcquireSRWLockExclusive(&lock);
+    shared.framed = true;
+    shared.lastFrameMs = nowMs;
+    ReleaseSRWLockExclusive(&lock);
+    drawnSummary.store(PackDrawn(layout, frame.scene, palette.kind, frame.form == Form::Idle));
+    redraws.fetch_add(1);
+    if (observer != nullptr) {
+        observer(observerContext, updates, Counter());
+    }
+    if (!volumeAsked) {
+        // After the first frame, so that the panel shows at once.
+        volumeAsked = true;
+        volume.emplace(WakeFromVolume, this);
+    }
+    schedule();
+}
+
+bool Overlay::Present(const Frame& frame, const PanelLayout& layout) {
+    const BYTE opacity = palette.opaque ? BYTE{255} : OpacityOf(settings.opacityPercent);
+    if (frame.form == Form::Idle) {
+        const int size = IdleCanvasSize(screen.scale);
+        if (!idleCanvas || idleCanvas.Width() != size || idleScale != screen.scale ||
+            idleLook != frame.lookGeneration) {
+            idleCanvas = Canvas(size, size);
+            if (!idleCanvas) {
+                return false;
+            }
+            PaintIdle(palette, screen.scale, idleCanvas);
+            idleScale = screen.scale;
+            idleLook = frame.lookGeneration;
+        }
+        const RECT at = PlaceInCorner(screen.work, {size, size}, settings.corner);
+        drawnOpacity = std::min(opacity, OpacityOf(IdleOpacityPercent));
+        return layered->Present(idleCanvas, {at.left, at.top}, drawnOpacity, nullptr);
+    }
+    const int width = place.right - place.left;
+    const int height = place.bottom - place.top;
     if (width <= 0 || height <= 0) {
         return false;
     }
-    if (!bitmap || bitmap.Width() != width || bitmap.Height() != height) {
-        bitmap = PanelBitmap(width, height);
+    if (!canvas || canvas.Width() != width || canvas.Height() != height) {
+        canvas = Canvas(width, height);
         painter.reset();
-        if (!bitmap) {
+        if (!canvas) {
             return false;
         }
     }
-    if (!painter || painterGeneration != drawingGeneration || !painter->Fits(bitmap, dpiScale)) {
-        painter.emplace(layout, width, height, RenderOptions{dpiScale, true});
-        painterGeneration = drawingGeneration;
+    const int margin = std::max(1, static_cast<int>(std::lround(MarginEpx * screen.scale)));
+    const int bodyWidth = width - 2 * margin;
+    const int bodyHeight = height - 2 * margin;
+    if (!painter || painterGeneration != frame.generation ||
+        !painter->Fits(bodyWidth, bodyHeight, screen.scale, palette)) {
+        painter.emplace(PanelGeometry(layout, bodyWidth, bodyHeight, screen.scale), palette);
+        painterGeneration = frame.generation;
     }
-    painter->Paint(state, bitmap);
-    POINT position{placement.left, placement.top};
-    SIZE size{width, height};
-    POINT origin{0, 0};
-    BLENDFUNCTION blend = {AC_SRC_OVER, 0, static_cast<BYTE>(settings.opacityPercent * 255 / 100),
-                           0};
-    // Only the pixels that changed are handed over, except when the window moved or resized.
+    painter->Paint(frame.scene, canvas);
+    const BYTE shown = frame.form == Form::Fading
+                           ? static_cast<BYTE>(std::lround(opacity * (1.0F - frame.fade)))
+                           : opacity;
     const RECT changed = painter->Changed();
-    const bool whole = !drawnOnce || !EqualRect(&placement, &drawnAt);
-    UPDATELAYEREDWINDOWINFO info = {};
-    info.cbSize = sizeof info;
-    info.pptDst = &position;
-    info.psize = &size;
-    info.hdcSrc = bitmap.Dc();
-    info.pptSrc = &origin;
-    info.pblend = &blend;
-    info.dwFlags = ULW_ALPHA;
-    info.prcDirty = whole ? nullptr : &changed;
-    const BOOL updated = UpdateLayeredWindowIndirect(window.load(), &info);
-    drawnOnce = updated != FALSE;
-    drawnAt = placement;
-    redraws.fetch_add(1);
-    return updated != FALSE;
+    const bool sameOpacity = layered->Shown() && shown == drawnOpacity;
+    if (sameOpacity && IsRectEmpty(&changed) != FALSE && drawn && drawn->form == frame.form &&
+        EqualRect(&drawn->place, &frame.place) != FALSE) {
+        return true; // the same pixels: nothing to hand over
+    }
+    drawnOpacity = shown;
+    // A new opacity applies to every pixel.
+    return layered->Present(canvas, {place.left, place.top}, shown,
+                            sameOpacity ? &changed : nullptr);
 }
 
 void Overlay::HideWindow() {
-    if (shown) {
-        ShowWindow(window.load(), SW_HIDE);
-        shown = false;
+    if (layered != nullptr) {
+        layered->Hide();
     }
-    drawnState.reset();
+    AcquireSRWLockExclusive(&lock);
+    shared.framed = false;
+    ReleaseSRWLockExclusive(&lock);
+    drawn.reset();
     drawnSummary.store(0);
 }
 

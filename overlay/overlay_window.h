@@ -1,11 +1,20 @@
-// The panel on the screen: a layered, click-through, top-most pop-up that is never activated and
-// is in neither the taskbar nor Alt+Tab, on a thread of its own with its own message loop.
+// The panel on the screen: a LayeredWindow (layered, click-through, top-most, never activated,
+// in neither the taskbar nor Alt+Tab) on a thread of its own with its own message loop.
 //
 // Threads: one owner thread makes, calls and destroys an Overlay. Show, Hide and Update never
-// wait for the panel's thread: they change the shared state under a short lock and post one
-// wake-up; the panel's thread then redraws at most once each RedrawMs on a timer that runs only
-// while something changes (moves, a fading flash) and stops at the first tick with nothing new. The
-// destructor ends the panel's thread and waits for it: the window is gone when it returns.
+// wait for the panel's thread: they change the shared state under a short lock and set its
+// wake-up event when no wake-up is outstanding. The destructor ends the panel's thread and waits
+// for it: the window is gone when it returns.
+//
+// Pacing: a report that changes what the panel shows wakes the panel's thread only when the
+// last frame is RedrawMs old, and is drawn at once; one that comes sooner wakes nothing and is
+// drawn with the next report that finds the frame old enough. After each frame the panel's
+// thread looks once more, LateMs after the frame could next be drawn, for a last report that
+// no other follows (with the system's wait, not SetTimer: a 16 ms SetTimer ticks at the
+// timer's 15.6 ms granularity and may come only after 31 ms). With a finger moving at 125
+// reports a second every other report is drawn, each within about 8 ms of its arrival, and the
+// panel's thread wakes once a frame. What fades (a caption, a step's mark, the idle fade) is
+// drawn a frame each RedrawMs; when nothing changes and nothing fades nothing runs at all.
 #pragma once
 
 #include <windows.h>
@@ -14,14 +23,26 @@
 #include <optional>
 
 #include "device/unique_handle.h"
+#include "layered_window.h"
 #include "panel.h"
+#include "panel_geometry.h"
+#include "placement.h"
 #include "render.h"
 #include "settings.h"
+#include "theme.h"
+#include "volume.h"
 
 namespace overlay {
 
-// The shortest time between two redraws: about 60 a second.
-inline constexpr DWORD RedrawMs = 16;
+// The shortest time between two frames.
+inline constexpr DWORD RedrawMs = 12;
+// How much longer than RedrawMs after a frame the panel's thread waits for a report that would
+// draw what changed meanwhile, before it draws it itself.
+inline constexpr DWORD LateMs = 10;
+// The idle fade: the panel fades out over IdleFadeMs, then shows its small form at
+// IdleOpacityPercent (or the setting's opacity, when that is lower).
+inline constexpr DWORD IdleFadeMs = 240;
+inline constexpr int IdleOpacityPercent = 45;
 
 // The window class's name, for finding the panel from outside (tests, tools).
 inline constexpr wchar_t WindowClassPrefix[] = L"TapdeckPanel";
@@ -35,10 +56,14 @@ struct DrawnSummary {
     bool shown = false;
     bool touching = false;
     bool stepping = false;
+    bool idle = false;    // the small form
+    bool caption = false; // a caption, not the panel's name
+    bool level = false;   // the system's volume level
+    ThemeKind theme = ThemeKind::Light;
     int across = 0; // 0 at the pad's left edge, 255 at its right
     int up = 0;     // 0 at the lowest device Y, 255 at the highest (the top edge)
     std::optional<size_t> under;
-    std::optional<size_t> flashZone;
+    std::optional<size_t> pressed;
 };
 
 // The panel window of process `processId`, shown or not; null when there is none. From any
@@ -46,8 +71,12 @@ struct DrawnSummary {
 HWND FindPanelWindow(DWORD processId);
 
 // In 32 bits, so that a 32-bit process can read a 64-bit one's answer.
-uint32_t PackDrawn(const PanelLayout& layout, const PanelState& state);
+uint32_t PackDrawn(const PanelLayout& layout, const PanelScene& scene, ThemeKind theme, bool idle);
 DrawnSummary UnpackDrawn(uint32_t packed);
+
+// Milliseconds on the performance counter, the clock of every time the panel hands its
+// tracker: unlike GetTickCount it does not move in 15.6 ms steps.
+DWORD PanelNowMs();
 
 class Overlay {
 public:
@@ -59,66 +88,113 @@ public:
     Overlay(Overlay&&) = delete;
     Overlay& operator=(Overlay&&) = delete;
 
-    // Shows the panel of this pad, with no finger and no flash.
+    // Shows the panel of this pad, with no finger and nothing pressed.
     void Show(const PanelLayout& layout);
     void Hide();
-    // One packet as the program reads it, at the caller's tick count.
+    // One packet as the program reads it.
     void Update(const PacketView& packet);
 
     // The window once the panel's thread has made it (null if it could not), waiting at most
     // `timeoutMs` for it.
     HWND WaitForWindow(DWORD timeoutMs) const;
     DWORD ThreadId() const { return threadId; }
-    // Times the panel has been drawn and put on the screen.
+    // Times the panel has been put on the screen.
     long Redraws() const { return redraws.load(); }
+
+    // For a benchmark: called on the panel's thread after each frame is on the screen, with the
+    // number of Update calls it shows (all made before it) and the performance counter then.
+    // Set before Show.
+    using FrameObserver = void (*)(void* context, unsigned long long updates, long long shownAt);
+    void ObserveFrames(FrameObserver observer, void* context);
 
 private:
     struct Shared {
         bool visible = false;
-        bool pending = false; // a wake-up is posted, or the redraw timer runs
+        bool wakePosted = false; // `wake` is set and the panel's thread has not looked yet
+        bool framed = false;     // a frame was drawn, at lastFrameMs
+        DWORD lastFrameMs = 0;   // on PanelNowMs's clock
         unsigned layoutGeneration = 0;
+        unsigned long long updates = 0;
         PanelLayout layout;
         std::optional<PanelTracker> tracker;
     };
 
+    // What a frame shows: the panel (or its fade, or its small form) of one scene.
+    enum class Form { Full, Fading, Idle };
+    struct Frame {
+        Form form = Form::Full;
+        float fade = 0; // 0..1 of the idle fade
+        PanelScene scene;
+        unsigned generation = 0;
+        unsigned lookGeneration = 0;
+        RECT place{};
+
+        bool operator==(const Frame& other) const;
+    };
+
+    class Messages final : public LayeredWindow::Handler {
+    public:
+        explicit Messages(Overlay& owner) : overlay(owner) {}
+        LRESULT OnMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) override;
+
+    private:
+        Overlay& overlay;
+    };
+
     static DWORD WINAPI ThreadMain(void* self);
-    static LRESULT CALLBACK WndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    static void WakeFromVolume(void* self);
     void Run();
     void Wake();
     void Refresh();
-    bool Draw(const PanelLayout& layout, const PanelState& state);
-    void Place();
+    void ReadLook();
+    void Place(const PanelLayout& layout);
+    bool Present(const Frame& frame, const PanelLayout& layout);
     void HideWindow();
-
-    const OverlaySettings settings;
+    void Loop();
 
     SRWLOCK lock = SRWLOCK_INIT;
+    std::atomic<HWND> window{nullptr};
+    FrameObserver observer = nullptr;
+    void* observerContext = nullptr;
+    UniqueHandle ready;
+    UniqueHandle wake; // auto-reset: the shared state changed
+    UniqueHandle thread;
+
+    // The panel's thread only (the larger members first, the flags last, to pack them).
+    LayeredWindow* layered = nullptr;
+    long long lastFrameAt = 0;
+    Messages messages{*this};
+    std::optional<long long> deadline; // performance counter
+    std::optional<EndpointVolume> volume;
+    Canvas canvas;
+    Canvas idleCanvas;
+    std::optional<Frame> drawn;
+
     Shared shared; // under `lock`
 
-    std::atomic<HWND> window{nullptr};
-    std::atomic<bool> stopping{false};
+    std::optional<PanelPainter> painter; // the panel's thread only
     std::atomic<long> redraws{0};
     std::atomic<uint32_t> drawnSummary{0};
-    UniqueHandle ready;
-    UniqueHandle thread;
     DWORD threadId = 0;
 
     // The panel's thread only.
-    bool shown = false;
-    bool timerOn = false;
-    bool placed = false;
-    RECT placement{};
-    float dpiScale = 1.0F;
+    unsigned lookGeneration = 0;
     unsigned drawnGeneration = 0;
-    std::optional<PanelState> drawnState;
-    DWORD lastDrawAt = 0;
-    PanelBitmap bitmap;
-    // Made again when the layout, the size or the scale changes.
-    std::optional<PanelPainter> painter;
+    float idleScale = 0;
+    unsigned idleLook = 0;
     unsigned painterGeneration = 0;
-    unsigned drawingGeneration = 0;
-    bool drawnOnce = false;
-    RECT drawnAt{};
+    RECT place{};
+    Screen screen;
+
+    const OverlaySettings settings;
+    Palette palette; // the panel's thread only
+
+    std::atomic<bool> stopping{false};
+    // The panel's thread only.
+    bool placed = false;
+    bool lookStale = true;
+    BYTE drawnOpacity = 0;
+    bool volumeAsked = false;
 };
 
 } // namespace overlay

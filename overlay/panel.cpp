@@ -18,9 +18,36 @@ uint32_t Magnitude(LONG v) {
     return v < 0 ? 0U - u : u;
 }
 
-float Fade(DWORD since, DWORD nowMs) {
+// 1 through a hold of `holdMs` from `since`, then down to 0 over `fadeMs`.
+float Strength(DWORD since, DWORD holdMs, DWORD fadeMs, DWORD nowMs) {
     const DWORD age = nowMs - since;
-    return age >= FlashMs ? 0.0F : 1.0F - static_cast<float>(age) / static_cast<float>(FlashMs);
+    if (age < holdMs) {
+        return 1.0F;
+    }
+    if (age - holdMs >= fadeMs) {
+        return 0.0F;
+    }
+    return 1.0F - static_cast<float>(age - holdMs) / static_cast<float>(fadeMs);
+}
+
+// The nearer of two times after `nowMs` (either may be absent).
+std::optional<DWORD> Sooner(std::optional<DWORD> a, std::optional<DWORD> b, DWORD nowMs) {
+    if (!a || !b) {
+        return a ? a : b;
+    }
+    return *a - nowMs <= *b - nowMs ? a : b;
+}
+
+// When a hold from `since` ends, or `nowMs` during its fade (a frame is due), or nothing after.
+std::optional<DWORD> NextOf(DWORD since, DWORD holdMs, DWORD fadeMs, DWORD nowMs) {
+    const DWORD age = nowMs - since;
+    if (age < holdMs) {
+        return since + holdMs;
+    }
+    if (age - holdMs < fadeMs) {
+        return nowMs;
+    }
+    return std::nullopt;
 }
 
 } // namespace
@@ -67,6 +94,13 @@ bool OnStrip(const PanelLayout& layout, LONG x, LONG y) {
     return PtInRect(&layout.zones[StripIndex].rect, POINT{x, y}) != FALSE;
 }
 
+std::optional<size_t> ZoneUnder(const PanelLayout& layout, LONG x, LONG y) {
+    if (const auto button = ButtonAt(layout, x, y)) {
+        return button;
+    }
+    return OnStrip(layout, x, y) ? std::optional<size_t>(StripIndex) : std::nullopt;
+}
+
 bool PanelTracker::OnPacket(const PacketView& packet, DWORD nowMs) {
     const PanelState before = StateAt(nowMs);
     // Flags B counts only when flags A does not already say the finger is down.
@@ -89,8 +123,11 @@ bool PanelTracker::OnPacket(const PacketView& packet, DWORD nowMs) {
     if (tap) {
         // The program taps where the finger was last down.
         if (const auto hit = ButtonAt(layout, lastX, lastY)) {
-            flashZone = hit;
-            flashAt = nowMs;
+            pressed = hit;
+            pressedAt = nowMs;
+            caption = Caption{*hit, 0};
+            captionFrom = nowMs;
+            captionHeld = false;
             motionSum = 0;
         }
     } else if (down) {
@@ -101,11 +138,21 @@ bool PanelTracker::OnPacket(const PacketView& packet, DWORD nowMs) {
                 stepAt = nowMs;
                 stepY = packet.y;
                 stepDirection = motionSum > 0 ? 1 : -1;
+                caption = Caption{StripIndex, stepDirection};
+                captionHeld = true;
                 motionSum = 0;
             }
         }
     } else {
         motionSum = 0;
+    }
+    if (!down && wasTouching) {
+        liftedAt = nowMs;
+        if (captionHeld) {
+            // A step's caption stays as long after the lift as a tap's after the tap.
+            captionHeld = false;
+            captionFrom = nowMs;
+        }
     }
     wasTouching = down;
     return !(StateAt(nowMs) == before);
@@ -117,20 +164,27 @@ PanelState PanelTracker::StateAt(DWORD nowMs) const {
     state.x = lastX;
     state.y = lastY;
     if (touching) {
-        state.under = ButtonAt(layout, lastX, lastY);
-        if (!state.under && OnStrip(layout, lastX, lastY)) {
-            state.under = StripIndex;
+        state.under = ZoneUnder(layout, lastX, lastY);
+    }
+    if (pressed) {
+        const float strength = Strength(pressedAt, CaptionHoldMs, CaptionFadeMs, nowMs);
+        if (strength > 0) {
+            state.pressed = pressed;
+            state.pressedStrength = strength;
         }
     }
-    if (flashZone) {
-        state.flash = Fade(flashAt, nowMs);
-        if (state.flash > 0) {
-            state.flashZone = flashZone;
+    if (caption) {
+        const float strength =
+            captionHeld ? 1.0F : Strength(captionFrom, CaptionHoldMs, CaptionFadeMs, nowMs);
+        if (strength > 0) {
+            state.caption = caption;
+            state.captionStrength = strength;
         }
     }
     if (stepSeen) {
-        state.stepFlash = Fade(stepAt, nowMs);
-        if (state.stepFlash > 0) {
+        const float strength = Strength(stepAt, 0, StepFadeMs, nowMs);
+        if (strength > 0) {
+            state.stepStrength = strength;
             state.stepY = stepY;
             state.stepDirection = stepDirection;
         }
@@ -138,8 +192,36 @@ PanelState PanelTracker::StateAt(DWORD nowMs) const {
     return state;
 }
 
-bool PanelTracker::Fading(DWORD nowMs) const {
-    return (flashZone && Fade(flashAt, nowMs) > 0) || (stepSeen && Fade(stepAt, nowMs) > 0);
+std::optional<DWORD> PanelTracker::NextChange(DWORD nowMs) const {
+    std::optional<DWORD> next;
+    if (pressed) {
+        next = Sooner(next, NextOf(pressedAt, CaptionHoldMs, CaptionFadeMs, nowMs), nowMs);
+    }
+    if (caption && !captionHeld) {
+        next = Sooner(next, NextOf(captionFrom, CaptionHoldMs, CaptionFadeMs, nowMs), nowMs);
+    }
+    if (stepSeen) {
+        next = Sooner(next, NextOf(stepAt, 0, StepFadeMs, nowMs), nowMs);
+    }
+    return next;
+}
+
+std::optional<DWORD> PanelTracker::QuietSince(DWORD nowMs) const {
+    const PanelState state = StateAt(nowMs);
+    if (touching || captionHeld || state.pressed || state.caption || state.stepStrength > 0) {
+        return std::nullopt;
+    }
+    // The latest of the lift and the ends of what showed after it.
+    DWORD since = liftedAt;
+    const auto later = [&](bool seen, DWORD end) {
+        if (seen && nowMs - end < nowMs - since) {
+            since = end;
+        }
+    };
+    later(pressed.has_value(), pressedAt + CaptionHoldMs + CaptionFadeMs);
+    later(caption.has_value(), captionFrom + CaptionHoldMs + CaptionFadeMs);
+    later(stepSeen, stepAt + StepFadeMs);
+    return since;
 }
 
 } // namespace overlay

@@ -44,14 +44,20 @@ void Chunk(std::string& out, const char* type, const std::string& data) {
 
 std::string EncodePng(const uint32_t* pixels, int width, int height) {
     std::string raw;
-    raw.reserve(static_cast<size_t>(height) * (1 + 3 * static_cast<size_t>(width)));
+    raw.reserve(static_cast<size_t>(height) * (1 + 4 * static_cast<size_t>(width)));
     for (int y = 0; y < height; ++y) {
         raw.push_back('\0'); // no filter
         for (int x = 0; x < width; ++x) {
             const uint32_t p = pixels[static_cast<size_t>(y) * static_cast<size_t>(width) + x];
-            raw.push_back(static_cast<char>((p >> 16) & 0xffU));
-            raw.push_back(static_cast<char>((p >> 8) & 0xffU));
-            raw.push_back(static_cast<char>(p & 0xffU));
+            const uint32_t a = p >> 24;
+            // Back from premultiplied, rounded.
+            const auto straight = [a](uint32_t c) {
+                return a == 0 ? 0U : std::min(255U, (c * 255U + a / 2) / a);
+            };
+            raw.push_back(static_cast<char>(straight((p >> 16) & 0xffU)));
+            raw.push_back(static_cast<char>(straight((p >> 8) & 0xffU)));
+            raw.push_back(static_cast<char>(straight(p & 0xffU)));
+            raw.push_back(static_cast<char>(a));
         }
     }
     // zlib: a header, stored blocks of at most 65535 bytes, the Adler-32 of the data.
@@ -81,7 +87,7 @@ std::string EncodePng(const uint32_t* pixels, int width, int height) {
     std::string header;
     Put32(header, static_cast<uint32_t>(width));
     Put32(header, static_cast<uint32_t>(height));
-    header += std::string("\x08\x02\x00\x00\x00", 5); // 8 bits, RGB, deflate, no filter, no lace
+    header += std::string("\x08\x06\x00\x00\x00", 5); // 8 bits, RGBA, deflate, no filter, no lace
     Chunk(png, "IHDR", header);
     Chunk(png, "IDAT", z);
     Chunk(png, "IEND", "");

@@ -7,7 +7,8 @@
 
 namespace overlay {
 
-// `pixels` are 0x00RRGGBB (the top byte is ignored), rows top to bottom; an 8-bit RGB PNG.
+// `pixels` are 0xAARRGGBB with the colour premultiplied by the alpha (as a layered window takes
+// them), rows top to bottom; an 8-bit RGBA PNG (colour not premultiplied, as PNG has it).
 std::string EncodePng(const uint32_t* pixels, int width, int height);
 
 } // namespace overlay

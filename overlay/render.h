@@ -1,148 +1,172 @@
-// Draws the panel with GDI into a 32-bit top-down DIB: a dark frame, the pad, the eleven zones
-// in their colours with their words, the zone under the finger darker, a fading white flash on
-// a tapped zone and on the strip at a volume step (with a mark where it stepped), and the finger
-// as a dot. Any thread; one bitmap per thread at a time.
+// Draws the panel as a Windows 11 flyout: a rounded body with a thin border and a soft shadow
+// (in the canvas's per-pixel alpha), a tile per zone with its icon and word, the volume strip as
+// a slider (a speaker with + at its top end and - at its bottom, a track, the system's volume
+// level where it is known, a mark at each step), the finger as a ring with a light fill drawn
+// under the words, which keep a rim of their tile's colour and so stay readable, a pressed tile
+// in the accent colour, and a caption line. Any thread; one painter per thread at a time.
 #pragma once
 
 #include <windows.h>
 
 #include <array>
-#include <cstdint>
+#include <map>
+#include <optional>
 #include <string>
+#include <vector>
 
-#include "gdi_holders.h"
-#include "panel.h"
+#include "canvas.h"
+#include "icons.h"
+#include "panel_geometry.h"
+#include "text.h"
+#include "theme.h"
 
 namespace overlay {
 
-inline constexpr Rgb FrameColour{0x1c, 0x1c, 0x1c};
-inline constexpr Rgb PadFill{0x3c, 0x3c, 0x3c};
-inline constexpr Rgb LabelColour{0x10, 0x10, 0x10};
-inline constexpr Rgb HighlightLabelColour{0xff, 0xff, 0xff};
-inline constexpr Rgb DotColour{0xe3, 0x1a, 0x1c};
-inline constexpr Rgb DotRing{0xff, 0xff, 0xff};
-inline constexpr Rgb StepMarkColour{0xff, 0xff, 0xff};
+// The words' sizes, in effective pixels: never smaller than MinWordEpx (Windows' caption
+// size); a tile that cannot hold its word that large shows its icon alone.
+inline constexpr float MinWordEpx = 12;
+inline constexpr float MaxWordEpx = 14;
 
-// The fill of a zone under the finger.
-Rgb Highlighted(Rgb fill);
-// A fill flashed white with `strength` 0..1.
-Rgb Flashed(Rgb fill, float strength);
+// The system's volume: the default output's level (0..1) and whether it is muted.
+struct VolumeLevel {
+    float level = 0;
+    bool muted = false;
 
-// A 32-bit top-down DIB section selected into its own memory DC. Move-only.
-class PanelBitmap {
-public:
-    PanelBitmap() = default;
-    // Empty (false) when the DIB or the DC cannot be made, or the size is not positive.
-    PanelBitmap(int width, int height);
-    ~PanelBitmap();
-    PanelBitmap(const PanelBitmap&) = delete;
-    PanelBitmap& operator=(const PanelBitmap&) = delete;
-    PanelBitmap(PanelBitmap&& other) noexcept;
-    PanelBitmap& operator=(PanelBitmap&& other) noexcept;
-
-    explicit operator bool() const { return bits != nullptr; }
-    HDC Dc() const { return dc.Get(); }
-    int Width() const { return width; }
-    int Height() const { return height; }
-    // 0xAARRGGBB per pixel, rows top to bottom.
-    const uint32_t* Bits() const { return bits; }
-    Rgb At(int x, int y) const;
-    // Sets the alpha byte of the pixels in `area` to 255: GDI leaves it 0, and Wine's X11
-    // driver blends it into the window's pixels.
-    void SetOpaque(const RECT& area);
-
-private:
-    void Release();
-
-    int width = 0;
-    int height = 0;
-    MemoryDc dc;
-    GdiObject<HBITMAP> bitmap;
-    HGDIOBJ previous = nullptr;
-    uint32_t* bits = nullptr;
+    bool operator==(const VolumeLevel&) const = default;
 };
 
-// Where the pad's view-frame points land on a bitmap: inside a frame of `border` pixels.
-class PadMapping {
-public:
-    PadMapping(const PanelLayout& layout, int width, int height, float dpiScale);
-    int Border() const { return border; }
-    // Pixel column of pad X, pixel row of view-frame Y.
-    int Column(LONG x) const;
-    int Row(LONG viewY) const;
-    // The pixels of a view-frame rectangle: left/top included, right/bottom excluded.
-    RECT Pixels(const RECT& view) const;
-    RECT ZonePixels(size_t zoneIndex) const { return Pixels(ViewRect(layout, zoneIndex)); }
-    // The finger at device (x, y).
-    POINT Finger(LONG x, LONG y) const;
-    // Where a zone's words go: its pixels, for the strip without the part a button covers.
-    RECT LabelBox(size_t zoneIndex) const;
+// Everything the panel shows at a moment.
+struct PanelScene {
+    PanelState state;
+    std::optional<VolumeLevel> volume; // none where the system gives none
 
-private:
-    PanelLayout layout;
-    int width;
-    int height;
-    int border;
+    bool operator==(const PanelScene&) const = default;
 };
 
-// The dot's radius in pixels on a bitmap `height` pixels high.
-int DotRadius(int height, float dpiScale);
+// A mask placed on the canvas, with the rim around it drawn first in the colour behind it.
+struct Ink {
+    Mask mask;
+    Mask rim;
+    POINT at{}; // the mask's top left; the rim's is `rimReach` pixels up and left of it
+    int rimReach = 0;
 
-struct RenderOptions {
-    float dpiScale = 1.0F;
-    bool labels = true;
+    bool Empty() const { return mask.Empty(); }
+    RECT Bounds() const;
 };
 
-// A zone's words as fitted to it: the fonts and where each line goes.
-struct LabelPlan {
-    std::array<GdiObject<HFONT>, 2> fonts;
-    std::array<std::wstring, 2> texts;
-    std::array<RECT, 2> rects{};
-    size_t count = 0;
-    bool upwards = false; // one word turned to read from the bottom up, its baseline through `at`
-    POINT at{};
+// A tile's icon and words as fitted to it, once per size.
+struct TilePlan {
+    Ink icon;
+    std::array<Ink, 2> lines; // one or two lines of the word; none when the icon shows alone
+    size_t lineCount = 0;
+    int wordPixels = 0; // the words' em height
+    Ink ends;           // the mark of a button that ends Tapdeck
+    // The strip: the glyphs at its ends and its track.
+    Ink up;
+    Ink down;
+    RectF track{};
 };
 
-// Draws the panel of one layout at one size and scale, again and again: the words are fitted to
-// their zones once, at the first Paint. One thread at a time.
+// The colours a tile is drawn in.
+struct TileLook {
+    Rgb fill{};
+    Rgb stroke{};
+    float strokeWidth = 1;
+    Rgb ink{};
+
+    bool operator==(const TileLook&) const = default;
+};
+
+// What the caption line says: the caption (or the panel's name), and the level at its right.
+struct CaptionWords {
+    std::wstring text;
+    bool caption = false; // a caption, not the name
+    std::wstring level;   // "45%", "Muted", or nothing
+
+    bool operator==(const CaptionWords&) const = default;
+};
+
+CaptionWords CaptionOf(const PanelLayout& layout, const PanelScene& scene);
+
 class PanelPainter {
 public:
-    PanelPainter(const PanelLayout& layout, int width, int height, const RenderOptions& options);
-    // Paints for a bitmap of this size at this scale.
-    bool Fits(const PanelBitmap& target, float dpiScale) const;
-    // Draws the whole panel over `target`, which must be of the painter's size. Painted again,
-    // the same bitmap must hold what this painter drew last (only what changed is redrawn).
-    void Paint(const PanelState& state, PanelBitmap& target);
+    PanelPainter(const PanelGeometry& geometry, const Palette& palette);
+
+    const PanelGeometry& Geometry() const { return geometry; }
+    const Palette& Colours() const { return palette; }
+    // True when this painter draws a panel of this size, scale and palette.
+    bool Fits(int bodyWidth, int bodyHeight, float scale, const Palette& other) const;
+    const TilePlan& Plan(size_t zone) const { return plans[zone]; }
+    TileLook LookOf(size_t zone, const PanelScene& scene) const;
+
+    // Draws the scene over `target` (of the geometry's size). Painted again, the canvas must
+    // hold what this painter drew last: only what looks otherwise is drawn again.
+    void Paint(const PanelScene& scene, Canvas& target);
     // The pixels that may differ from the previous Paint (all of them after the first).
-    RECT Changed() const { return sincePrevious; }
+    RECT Changed() const { return changed; }
 
 private:
-    // The strip first, then the buttons from last to first, so that where zones share points the
-    // one that takes the tap is on top.
-    static constexpr std::array<size_t, ZoneCount> DrawOrder = {StripIndex, 10, 9, 8, 7,        6,
-                                                                5,          4,  3, 2, ExitIndex};
+    // What one part of the panel looks like: a part whose key changes is drawn again.
+    struct PartKeys {
+        std::array<TileLook, ZoneCount> tiles{};
+        std::optional<VolumeLevel> volume;
+        int stepRow = -1;
+        float stepStrength = 0;
+        bool marker = false;
+        PointF markerAt{};
+        Rgb markerColour{};
+        CaptionWords words;
+        float captionStrength = 0;
+    };
 
-    static Rgb FillOf(size_t zone, const PanelState& state);
-    void PaintZone(HDC dc, size_t zone, const PanelState& state);
-    void PaintLabel(HDC dc, size_t zone, const PanelState& state);
-    // The panel with no finger and no flash, and the words' fitting.
-    void PaintNeutral();
+    // The room for a tile's icon and words, and the words' preferred size.
+    struct Room {
+        int width = 0;
+        int height = 0;
+        int iconMax = 0;
+        int preferred = 0;
+    };
+    // A word on one line or two, and the icon it leaves room for.
+    struct WordFit {
+        std::array<std::wstring, 2> lines;
+        size_t count = 0;
+        int lineHeight = 0;
+        int icon = 0;
+    };
 
-    PanelLayout layout;
-    PadMapping map;
-    RenderOptions options;
-    int width;
-    int height;
-    PanelBitmap neutral;
-    std::array<LabelPlan, ZoneCount> labels;
-    RECT lastChanged{};
-    RECT sincePrevious{};
-    // The bitmap of the last Paint, which still holds it (only compared, never used).
-    const PanelBitmap* lastTarget = nullptr;
+    void Fit();
+    const PanelWords* WordsOf(size_t zone, bool& ends) const;
+    Room RoomIn(size_t zone) const;
+    std::optional<WordFit> FitWord(const std::wstring& word, int pixels, const Room& room);
+    void FitTile(size_t zone, int wordPixels);
+    void FitStrip();
+    PartKeys KeysOf(const PanelScene& scene) const;
+    RECT MarkerBounds(PointF at) const;
+    RECT TileBounds(size_t zone) const;
+    void Draw(const PanelScene& scene, const PartKeys& keys, Canvas& target, const RECT& clip);
+    // The ink in `colour` over its rim in `behind`, at its own place or at `at`.
+    void DrawInk(Canvas& target, const Ink& ink, Rgb colour, Rgb behind, float opacity = 1,
+                 std::optional<POINT> at = std::nullopt) const;
+    const Ink& Words(const std::wstring& text, bool semibold);
+
+    PanelGeometry geometry;
+    Palette palette;
+    TextMaker text;
+    std::array<TilePlan, ZoneCount> plans;
+    std::map<std::pair<std::wstring, bool>, Ink> captions;
+    std::optional<PartKeys> last;
+    const Canvas* lastTarget = nullptr; // only compared, never used
+    RECT changed{};
 };
 
-// Draws the whole panel over the bitmap once.
-void RenderPanel(const PanelLayout& layout, const PanelState& state, const RenderOptions& options,
-                 PanelBitmap& target);
+// Draws the whole panel over the canvas once.
+void RenderPanel(const PanelGeometry& geometry, const Palette& palette, const PanelScene& scene,
+                 Canvas& target);
+
+// The panel's small form while idle: a rounded square with a small picture of the panel, on a
+// canvas `Px(IdleEpx)` plus the margin each way.
+inline constexpr float IdleEpx = 40;
+int IdleCanvasSize(float scale);
+void PaintIdle(const Palette& palette, float scale, Canvas& target);
 
 } // namespace overlay

@@ -51,8 +51,10 @@ OverlaySettings DecideSettings(const RawSettings& raw) {
     OverlaySettings settings;
     settings.enabled = InRange(raw.overlay, 0, 1, 1) == 1;
     settings.corner = static_cast<Corner>(InRange(raw.corner, 0, 3, 0));
-    settings.sizePercent = InRange(raw.size, 10, 60, defaults.sizePercent);
+    settings.size = InRange(raw.size, 10, 60, defaults.size);
     settings.opacityPercent = InRange(raw.opacity, 30, 100, defaults.opacityPercent);
+    settings.idleSeconds = InRange(raw.idle, 0, 3600, defaults.idleSeconds);
+    settings.monitor = static_cast<MonitorChoice>(InRange(raw.monitor, 0, 1, 0));
     return settings;
 }
 
@@ -68,34 +70,9 @@ OverlaySettings ReadOverlaySettings() {
     raw.corner = ReadRaw(key.Get(), L"OverlayCorner");
     raw.size = ReadRaw(key.Get(), L"OverlaySize");
     raw.opacity = ReadRaw(key.Get(), L"OverlayOpacity");
+    raw.idle = ReadRaw(key.Get(), L"OverlayIdle");
+    raw.monitor = ReadRaw(key.Get(), L"OverlayMonitor");
     return DecideSettings(raw);
-}
-
-RECT PlacePanel(const RECT& workArea, const RECT& pad, const OverlaySettings& settings,
-                int margin) {
-    const long long areaWidth =
-        std::max<long long>(0, workArea.right - workArea.left - 2LL * margin);
-    const long long areaHeight =
-        std::max<long long>(0, workArea.bottom - workArea.top - 2LL * margin);
-    const long long padWidth = std::max<long long>(1, static_cast<long long>(pad.right) - pad.left);
-    const long long padHeight =
-        std::max<long long>(1, static_cast<long long>(pad.bottom) - pad.top);
-    long long height =
-        (static_cast<long long>(workArea.bottom) - workArea.top) * settings.sizePercent / 100;
-    height = std::min(height, areaHeight);
-    long long width = height * padWidth / padHeight;
-    if (width > areaWidth) {
-        width = areaWidth;
-        height = width * padHeight / padWidth;
-    }
-    const bool right =
-        settings.corner == Corner::BottomRight || settings.corner == Corner::TopRight;
-    const bool bottom =
-        settings.corner == Corner::BottomRight || settings.corner == Corner::BottomLeft;
-    const long long left = right ? workArea.right - margin - width : workArea.left + margin;
-    const long long top = bottom ? workArea.bottom - margin - height : workArea.top + margin;
-    return {static_cast<LONG>(left), static_cast<LONG>(top), static_cast<LONG>(left + width),
-            static_cast<LONG>(top + height)};
 }
 
 } // namespace overlay

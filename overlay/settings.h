@@ -1,6 +1,5 @@
-// The panel's settings, read at each claim from HKCU\Software\Velmora\Tapdeck\PrecisionTouchpad,
-// and where the panel goes on the screen. The decisions are pure; ReadOverlaySettings is the
-// registry read.
+// The panel's settings, read at each claim from HKCU\Software\Velmora\Tapdeck\PrecisionTouchpad.
+// The decisions are pure; ReadOverlaySettings is the registry read.
 #pragma once
 
 #include <windows.h>
@@ -14,11 +13,19 @@ inline constexpr wchar_t SettingsKeyPath[] = L"Software\\Velmora\\Tapdeck\\Preci
 
 enum class Corner { BottomRight = 0, BottomLeft = 1, TopRight = 2, TopLeft = 3 };
 
+// The monitor the panel goes on.
+enum class MonitorChoice { Primary = 0, UnderPointer = 1 };
+
 struct OverlaySettings {
     bool enabled = true;
     Corner corner = Corner::BottomRight;
-    int sizePercent = 28;    // of the work area's height
-    int opacityPercent = 85; // 100 is opaque
+    // The panel's height in tens of effective pixels (times the display's scale): 28 is 280,
+    // 420 pixels at 150%.
+    int size = 28;
+    int opacityPercent = 100; // 100 is opaque
+    // Seconds without a touch before the panel shrinks to its small, faint form; 0: never.
+    int idleSeconds = 5;
+    MonitorChoice monitor = MonitorChoice::Primary;
 
     bool operator==(const OverlaySettings&) const = default;
 };
@@ -36,17 +43,14 @@ struct RawSettings {
     RawValue corner;
     RawValue size;
     RawValue opacity;
+    RawValue idle;
+    RawValue monitor;
 };
 
 // A value that is missing, not a 4-byte REG_DWORD, or out of its range gives the default.
 OverlaySettings DecideSettings(const RawSettings& raw);
 
-// Reads the four values from the current user's key (which it never creates).
+// Reads the values from the current user's key (which it never creates).
 OverlaySettings ReadOverlaySettings();
-
-// Where the panel goes: `sizePercent` of the work area's height, as wide as the pad's
-// proportions make it (narrower when that would not fit), `margin` pixels in from the corner's
-// two edges.
-RECT PlacePanel(const RECT& workArea, const RECT& pad, const OverlaySettings& settings, int margin);
 
 } // namespace overlay

@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
-# Makes docs/overlay.png: the on-screen panel as the overlay's own renderer draws it
-# (tapdeck-overlay-picture.exe under Wine, with Wine's fonts), the Precision Touchpad library's
-# pad mid-session with a finger on button 5. The program writes the PNG uncompressed; this
-# script recompresses it losslessly (Python's zlib), and the check compares pixels, not bytes.
-#   tools/overlay-picture.sh [BUILD_DIR]          builds the tool, writes docs/overlay.png
-#   tools/overlay-picture.sh --check BUILD_DIR    fails when docs/overlay.png's pixels are not
-#                                                 what the renderer draws now (ctest runs this,
-#                                                 with the build's Wine prefix up)
+# Makes docs/overlay.png and docs/overlay-dark.png: the on-screen panel as the overlay's own
+# renderer draws it (tapdeck-overlay-picture.exe under Wine, with Wine's fonts) in the light and
+# the dark theme, the Precision Touchpad library's pad mid-session. The program writes each PNG
+# uncompressed; this script recompresses it losslessly (Python's zlib), and the check compares
+# pixels, not bytes.
+#   tools/overlay-picture.sh [BUILD_DIR]          builds the tool, writes both pictures
+#   tools/overlay-picture.sh --check BUILD_DIR    fails when a picture's pixels are not what
+#                                                 the renderer draws now (ctest runs this, with
+#                                                 the build's Wine prefix up)
 set -eu -o pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -22,7 +23,10 @@ tool=$build/overlay/tapdeck-overlay-picture.exe
 made=$(mktemp --suffix=.png)
 trap 'rm -f "$made"' EXIT
 
-# png_tool compress IN OUT | png_tool same A B: PNG files of 8-bit RGB without interlace.
+# png_tool compress IN OUT | png_tool same A B: PNG files of 8 bits a channel without interlace.
+# The pictures and the theme each is drawn in.
+pictures="docs/overlay.png:light docs/overlay-dark.png:dark"
+
 png_tool() {
     python3 - "$@" << 'PY'
 import struct, sys, zlib
@@ -55,14 +59,19 @@ PY
 }
 
 if $check; then
-    tools/wine-run.sh "$tool" "Z:$made" > /dev/null
-    if ! png_tool same "$made" docs/overlay.png; then
-        echo "docs/overlay.png is not what tapdeck-overlay-picture.exe draws now;" \
-            "make it again with: bash tools/overlay-picture.sh" >&2
-        exit 1
-    fi
-    echo "docs/overlay.png is what tapdeck-overlay-picture.exe draws now"
-    exit 0
+    status=0
+    for picture in $pictures; do
+        file=${picture%%:*}
+        tools/wine-run.sh "$tool" "Z:$made" "${picture##*:}" > /dev/null
+        if ! png_tool same "$made" "$file"; then
+            echo "$file is not what tapdeck-overlay-picture.exe draws now;" \
+                "make it again with: bash tools/overlay-picture.sh" >&2
+            status=1
+        else
+            echo "$file is what tapdeck-overlay-picture.exe draws now"
+        fi
+    done
+    exit $status
 fi
 
 bash tools/bootstrap.sh
@@ -72,6 +81,9 @@ fi
 cmake --build "$build" --target tapdeck-overlay-picture velsim
 tools/wine-prefix.sh up "$WINEPREFIX" "$build/sim/velsim.dll"
 trap 'rm -f "$made"; tools/wine-prefix.sh down "$WINEPREFIX"' EXIT
-tools/wine-run.sh "$tool" "Z:$made" > /dev/null
-png_tool compress "$made" docs/overlay.png
-echo "wrote docs/overlay.png"
+for picture in $pictures; do
+    file=${picture%%:*}
+    tools/wine-run.sh "$tool" "Z:$made" "${picture##*:}" > /dev/null
+    png_tool compress "$made" "$file"
+    echo "wrote $file"
+done

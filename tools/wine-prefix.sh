@@ -35,6 +35,9 @@ up)
     fi
     # Windows without a display: hidden windows, FindWindow and window commands still work.
     quiet wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f
+    # No sound driver: Windows' audio endpoints say there is no output (the panel then shows
+    # no volume level) without ALSA's complaints about a machine with no sound card.
+    quiet wine reg add 'HKCU\Software\Wine\Drivers' /v Audio /d '' /f
     # Relay traces show only the beep, so a test can see MessageBeep being called.
     quiet wine reg add 'HKCU\Software\Wine\Debug' /v RelayInclude /d 'user32.MessageBeep' /f
     # A crashing process must end at once. Without a Debugger value Wine starts its own

@@ -1,8 +1,8 @@
 // The panel of a velptp device in this process under Wine, fed frames by the test in place of a
 // touchpad: no window before PropModeLed is written 200, shown from 200, hidden at 208, and
 // gone at Unclaim, at the device's release (also from inside the sink) and after a held sink;
-// it follows the finger and flashes the tapped button; its thread answers while the sink holds
-// the delivery thread for 2 s; the settings, read at each claim, turn it off or move it.
+// it follows the finger and shows the tapped button pressed; its thread answers while the sink
+// holds the delivery thread for 2 s; the settings, read at each claim, turn it off or move it.
 #include <gtest/gtest.h>
 
 #include <objbase.h>
@@ -157,7 +157,7 @@ TEST_F(PanelDevice, IsGoneWhenTheClaimedDeviceIsReleased) {
     EXPECT_FALSE(IsWindow(panel));
 }
 
-TEST_F(PanelDevice, FollowsTheFingerAndFlashesTheTappedButton) {
+TEST_F(PanelDevice, FollowsTheFingerAndPressesTheTappedButton) {
     ASSERT_NO_FATAL_FAILURE(Claim());
     ASSERT_EQ(device->WriteProperty(PropModeLed, ModeLedOn), 0);
     ASSERT_TRUE(WaitFor(PanelShown));
@@ -188,7 +188,7 @@ TEST_F(PanelDevice, FollowsTheFingerAndFlashesTheTappedButton) {
     const LONG x = (five.left + five.right) / 2;
     const LONG y = overlay::TurnY(layout, (five.top + five.bottom) / 2);
     ASSERT_TRUE(script->Push(TapAt(id, x, y, NowMs())));
-    EXPECT_TRUE(WaitFor([] { return Drawn().flashZone == FirstGridIndex + 4; }));
+    EXPECT_TRUE(WaitFor([] { return Drawn().pressed == FirstGridIndex + 4; }));
 }
 
 TEST_F(PanelDevice, ItsThreadAnswersWhileTheSinkHoldsTheDeliveryThreadFor2s) {

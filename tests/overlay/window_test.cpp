@@ -1,7 +1,9 @@
 // The panel's window under Wine: made on a thread of its own with the styles that keep it
 // click-through, top-most and out of the taskbar; shown without taking the foreground; not what
 // a point under it hits; answering its messages while the thread feeding it is held; drawn only
-// when something changed; placed in the work area's corner; gone once the Overlay is destroyed.
+// when something changed; placed in the work area's corner; fading to its small form when idle
+// and back at the next touch in one frame; following the app theme as it changes; with no
+// level and no trouble where there is no audio device; gone once the Overlay is destroyed.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -117,25 +119,20 @@ TEST(OverlayWindow, APointOverItDoesNotHitIt) {
     EXPECT_NE(WindowFromPoint(centre), panel.window);
 }
 
-// Bottom-right in the primary monitor's work area, 28% of its height, with the pad's
-// proportions (6000 by 4800).
-TEST(OverlayWindow, SitsInTheWorkAreasBottomRightCornerAtItsShareOfTheHeight) {
+// Bottom-right in the primary monitor's work area (at 96 DPI here): a body 280 high with the
+// pad's proportions (6000 by 4800), and a margin of 12 around it for its shadow, flush with the
+// corner.
+TEST(OverlayWindow, SitsInTheWorkAreasBottomRightCornerAtItsSize) {
     ShownPanel panel;
     ASSERT_TRUE(WaitFor([&] { return panel.Visible(); }));
     RECT work{};
     ASSERT_TRUE(SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0));
     RECT r{};
     ASSERT_TRUE(GetWindowRect(panel.window, &r));
-    const LONG height = r.bottom - r.top;
-    const LONG width = r.right - r.left;
-    EXPECT_NEAR(height, (work.bottom - work.top) * 28 / 100, 1);
-    EXPECT_NEAR(width, height * 6000 / 4800, 1);
-    EXPECT_LE(r.right, work.right);
-    EXPECT_LE(r.bottom, work.bottom);
-    EXPECT_GE(r.right, work.right - 40);
-    EXPECT_GE(r.bottom, work.bottom - 40);
-    EXPECT_GE(r.left, work.left);
-    EXPECT_GE(r.top, work.top);
+    EXPECT_EQ(r.bottom - r.top, 280 + 24);
+    EXPECT_EQ(r.right - r.left, 350 + 24);
+    EXPECT_EQ(r.right, work.right);
+    EXPECT_EQ(r.bottom, work.bottom);
 }
 
 // The work area shrinks (a taller taskbar, say): the panel moves to stay in its corner. Windows
@@ -160,9 +157,8 @@ TEST(OverlayWindow, MovesWhenTheWorkAreaChanges) {
     });
     SystemParametersInfoW(SPI_SETWORKAREA, 0, &work, 0);
     EXPECT_TRUE(moved) << "at " << r.left << "," << r.top << " " << r.right << "," << r.bottom;
-    EXPECT_GE(r.bottom, smaller.bottom - 40);
-    EXPECT_GE(r.right, smaller.right - 40);
-    EXPECT_NEAR(r.bottom - r.top, (smaller.bottom - smaller.top) * 28 / 100, 1);
+    EXPECT_EQ(r.bottom, smaller.bottom);
+    EXPECT_EQ(r.right, smaller.right);
 }
 
 TEST(OverlayWindow, HideAndShowAgain) {
@@ -231,6 +227,87 @@ TEST(OverlayWindow, AFloodOfMovesIsCoalesced) {
     const long drawn = panel.overlay.Redraws() - before;
     EXPECT_GE(drawn, 1);
     EXPECT_LE(drawn, static_cast<long>(elapsed / RedrawMs) + 2);
+}
+
+// What the panel drew last, as the window answers from outside.
+DrawnSummary DrawnBy(HWND window) {
+    DWORD_PTR answer = 0;
+    if (SendMessageTimeoutW(window, QueryMessage, 0, 0, SMTO_ABORTIFHUNG, PatienceMs, &answer) ==
+        0) {
+        return {};
+    }
+    return UnpackDrawn(static_cast<uint32_t>(answer));
+}
+
+LONG WidthOf(HWND window) {
+    RECT r{};
+    GetWindowRect(window, &r);
+    return r.right - r.left;
+}
+
+// A second without a touch: the panel fades and shrinks to its small form in the same corner,
+// and stays so with nothing running; the next touch brings it back at full size in the very
+// next frame, with the finger on it.
+TEST(OverlayWindow, ShrinksWhenIdleAndComesBackInOneFrameAtTheNextTouch) {
+    OverlaySettings settings;
+    settings.idleSeconds = 1;
+    ShownPanel panel(settings);
+    ASSERT_TRUE(WaitFor([&] { return panel.Visible() && DrawnBy(panel.window).shown; }));
+    const LONG full = WidthOf(panel.window);
+    ASSERT_TRUE(WaitFor([&] { return DrawnBy(panel.window).idle; }));
+    EXPECT_EQ(WidthOf(panel.window), IdleCanvasSize(1.0F));
+    RECT work{};
+    ASSERT_TRUE(SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0));
+    RECT r{};
+    ASSERT_TRUE(GetWindowRect(panel.window, &r));
+    EXPECT_EQ(r.right, work.right);
+    EXPECT_EQ(r.bottom, work.bottom);
+    const long idleFrames = panel.overlay.Redraws();
+    Sleep(300);
+    EXPECT_EQ(panel.overlay.Redraws(), idleFrames) << "frames while idle";
+
+    panel.overlay.Update({Finger, 4000, 3000, 0});
+    ASSERT_TRUE(WaitFor([&] { return DrawnBy(panel.window).touching; }));
+    EXPECT_EQ(panel.overlay.Redraws(), idleFrames + 1) << "not the next frame";
+    EXPECT_FALSE(DrawnBy(panel.window).idle);
+    EXPECT_EQ(WidthOf(panel.window), full);
+}
+
+// The app theme setting, changed while the panel shows: Windows tells every top-level window
+// with WM_SETTINGCHANGE ("ImmersiveColorSet"), which the test sends as the system would.
+TEST(OverlayWindow, FollowsTheAppThemeAsItChanges) {
+    constexpr wchar_t Personalize[] =
+        L"Software\\Microsoft\\Windows\\CurrentVersion\\Themes\\Personalize";
+    const auto setTheme = [&](DWORD light) {
+        return RegSetKeyValueW(HKEY_CURRENT_USER, Personalize, L"AppsUseLightTheme", REG_DWORD,
+                               &light, sizeof light) == ERROR_SUCCESS;
+    };
+    ShownPanel panel;
+    ASSERT_TRUE(WaitFor([&] { return DrawnBy(panel.window).shown; }));
+    EXPECT_EQ(DrawnBy(panel.window).theme, ThemeKind::Light);
+    for (const DWORD light : {0U, 1U}) {
+        SCOPED_TRACE(light);
+        ASSERT_TRUE(setTheme(light));
+        DWORD_PTR result = 0;
+        SendMessageTimeoutW(panel.window, WM_SETTINGCHANGE, 0,
+                            reinterpret_cast<LPARAM>(L"ImmersiveColorSet"), SMTO_ABORTIFHUNG,
+                            PatienceMs, &result);
+        const ThemeKind wanted = light == 0 ? ThemeKind::Dark : ThemeKind::Light;
+        EXPECT_TRUE(WaitFor([&] { return DrawnBy(panel.window).theme == wanted; }));
+    }
+    RegDeleteKeyValueW(HKEY_CURRENT_USER, Personalize, L"AppsUseLightTheme");
+}
+
+// The test prefix has no audio device: the panel asks for the system's volume, gets none, and
+// shows the strip without a level, and goes on answering.
+TEST(OverlayWindow, WithoutAnAudioDeviceTheStripHasNoLevel) {
+    ShownPanel panel;
+    ASSERT_TRUE(WaitFor([&] { return DrawnBy(panel.window).shown; }));
+    panel.overlay.Update({Finger, 6500, 4000, 0}); // on the strip
+    ASSERT_TRUE(WaitFor([&] { return DrawnBy(panel.window).touching; }));
+    const DrawnSummary drawn = DrawnBy(panel.window);
+    EXPECT_EQ(drawn.under, StripIndex);
+    EXPECT_FALSE(drawn.level);
 }
 
 TEST(OverlayWindow, IsGoneOnceTheOverlayIsDestroyed) {

@@ -344,7 +344,7 @@ TEST_F(OnVirtualPad, ThePanelOnScreenFollowsTheFingerAndGoesWithTheSession) {
     std::atomic<bool> watching{true};
     std::atomic<bool> shown{false};
     std::atomic<bool> fingerOnPlay{false};
-    std::atomic<bool> playFlashed{false};
+    std::atomic<bool> playPressed{false};
     std::thread watcher([&] {
         while (watching.load()) {
             const HWND panel = PanelOf(app.Id());
@@ -354,7 +354,7 @@ TEST_F(OnVirtualPad, ThePanelOnScreenFollowsTheFingerAndGoesWithTheSession) {
                 const overlay::DrawnSummary d = overlay::UnpackDrawn(static_cast<uint32_t>(answer));
                 shown = shown || d.shown;
                 fingerOnPlay = fingerOnPlay || (d.shown && d.touching && d.under == PlayPause);
-                playFlashed = playFlashed || (d.shown && d.flashZone == PlayPause);
+                playPressed = playPressed || (d.shown && d.pressed == PlayPause);
             }
             Sleep(5);
         }
@@ -378,7 +378,7 @@ TEST_F(OnVirtualPad, ThePanelOnScreenFollowsTheFingerAndGoesWithTheSession) {
     EXPECT_EQ(app.ExitCode(), 0u);
     EXPECT_TRUE(shown);
     EXPECT_TRUE(fingerOnPlay);
-    EXPECT_TRUE(playFlashed);
+    EXPECT_TRUE(playPressed);
     EXPECT_EQ(PanelOf(app.Id()), nullptr) << "left on the screen";
 }
 
