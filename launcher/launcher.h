@@ -59,6 +59,8 @@ public:
     long Starts() const { return starts.load(); }
     long SettingsRead() const { return settingsRead.load(); }
     bool Counting() const { return counting.load(); }
+    // The ring's window, made with the launcher's; for tests to look at.
+    HWND RingWindow() const { return ring ? ring->Window() : nullptr; }
 
 private:
     static LRESULT CALLBACK WndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

@@ -17,6 +17,7 @@
 
 #include "hold_settings.h"
 #include "launcher.h"
+#include "settings.h"
 #include "support/process.h"
 #include "clickpad.h"
 #include "virtual_pads.h"
@@ -328,6 +329,52 @@ TEST_F(Launching, ASettingChangedWhileItRunsIsTakenAtOnce) {
     Play({{0, {{1, 50, 50}}}});
     ExpectStarted(running);
     Play({{8, {{1, 50, 50, false}}}});
+}
+
+TEST_F(Launching, TheRingCountsTheHoldInThePanelsCornerAndNeverTakesTheFocus) {
+    Set(launcher::ValueHoldMs, launcher::MaxHoldMs);
+    struct PanelCorner {
+        DWORD corner; // the panel's setting: 0 bottom right, 1 bottom left, 2 top right, 3 top left
+        bool right;
+        bool bottom;
+    };
+    for (const PanelCorner& c : {PanelCorner{0, true, true}, PanelCorner{3, false, false}}) {
+        SCOPED_TRACE(c.corner);
+        HKEY key = nullptr;
+        ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, overlay::SettingsKeyPath, 0, nullptr, 0,
+                                  KEY_SET_VALUE, nullptr, &key, nullptr),
+                  ERROR_SUCCESS);
+        RegSetValueExW(key, L"OverlayCorner", 0, REG_DWORD,
+                       reinterpret_cast<const BYTE*>(&c.corner), sizeof c.corner);
+        RegCloseKey(key);
+
+        RunningLauncher running;
+        const HWND ring = running->RingWindow();
+        ASSERT_NE(ring, nullptr);
+        EXPECT_FALSE(IsWindowVisible(ring));
+        const HWND before = GetForegroundWindow();
+        Play({{0, {{1, CX, CY}}}});
+        ASSERT_TRUE(WaitFor([&] { return IsWindowVisible(ring) != FALSE; }))
+            << vtp::DescribeDelivery(L"pad");
+        const auto styles = static_cast<DWORD>(GetWindowLongPtrW(ring, GWL_EXSTYLE));
+        for (const DWORD style :
+             std::initializer_list<DWORD>{WS_EX_LAYERED, WS_EX_TRANSPARENT, WS_EX_TOPMOST,
+                                          WS_EX_NOACTIVATE, WS_EX_TOOLWINDOW}) {
+            EXPECT_EQ(styles & style, style) << std::hex << style;
+        }
+        EXPECT_EQ(GetForegroundWindow(), before);
+        RECT work{};
+        SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+        RECT place{};
+        GetWindowRect(ring, &place);
+        EXPECT_EQ(c.right ? place.right : place.left, c.right ? work.right : work.left);
+        EXPECT_EQ(c.bottom ? place.bottom : place.top, c.bottom ? work.bottom : work.top);
+        // The finger leaves before the time: the ring goes and nothing starts.
+        Play({{100, {{1, CX, CY, false}}}});
+        EXPECT_TRUE(WaitFor([&] { return IsWindowVisible(ring) == FALSE; }));
+        EXPECT_EQ(running->Starts(), 0);
+    }
+    RegDeleteKeyValueW(HKEY_CURRENT_USER, overlay::SettingsKeyPath, L"OverlayCorner");
 }
 
 } // namespace
