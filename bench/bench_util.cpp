@@ -338,7 +338,8 @@ std::optional<LinuxProcess> FindLinuxProcess(const char* exeName) {
         while (!comm.empty() && (comm.back() == '\n' || comm.back() == '\0')) {
             comm.pop_back();
         }
-        if (_stricmp(comm.c_str(), exeName) != 0 ||
+        // Linux keeps the first 15 characters of the name that Wine gives the process.
+        if (_stricmp(comm.c_str(), std::string(exeName).substr(0, 15).c_str()) != 0 ||
             EnvironValue(ReadProcFile(pid, "environ"), "WINEPREFIX") != prefix) {
             continue;
         }

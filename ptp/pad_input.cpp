@@ -96,6 +96,7 @@ HRESULT PadInput::SetUp() {
         return LastErrorStatus();
     }
     listening = true;
+    translator.ClaimStarts(FrameClock());
     hook.emplace(claimed, &lastContact);
     return hook->Status();
 }

@@ -83,6 +83,16 @@ void Translator::OnFrame(const Frame& frame, PacketBatch& out) {
     const uint32_t now = frame.timeUs;
     bool pressUsed = false;
     HoldOverLost(frame);
+    if (settling && static_cast<int32_t>(now - settleUntilUs) > 0) {
+        settling = false;
+    }
+    for (size_t i = 0; settling && i < n; ++i) {
+        // Down before the claim: taken as seen down already, so it never becomes the primary.
+        const Contact& c = frame.contacts[i];
+        if (c.tip && !WasDown(c.id) && FirstOfItsId(frame, i) && downCount < MaxContacts) {
+            downIds[downCount++] = c.id;
+        }
+    }
 
     if (primary.active) {
         const Contact* mine = nullptr;
@@ -173,6 +183,11 @@ void Translator::Lose(PacketBatch& out) {
     buttonDown = false;
     // A button held in the new pad's first frame was pressed before: no tap.
     firstFrame = true;
+}
+
+void Translator::ClaimStarts(uint32_t nowUs) {
+    settling = true;
+    settleUntilUs = nowUs + ClaimSettleMicros;
 }
 
 void Translator::ChangePad(const PadGeometry& pad, PacketBatch& out) {

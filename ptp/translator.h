@@ -45,6 +45,9 @@ inline constexpr uint32_t ContactLostMicros = 250'000;
 inline constexpr double RestToleranceMm = 0.25;
 // Contacts of one frame that are looked at; more are ignored.
 inline constexpr size_t MaxContacts = 16;
+// A pad reports a contact that is down at least every 8 ms: one down when a claim starts is in
+// a frame within this long, and taken for one that was down before.
+inline constexpr uint32_t ClaimSettleMicros = 100'000;
 
 struct Contact {
     uint32_t id = 0;
@@ -105,6 +108,11 @@ public:
     void Lose(PacketBatch& out);
     // The frames come from another pad, of this geometry: as Lose, then the new geometry.
     void ChangePad(const PadGeometry& pad, PacketBatch& out);
+    // The claim starts now, on the frames' clock: a contact reported down in a frame up to
+    // ClaimSettleMicros later, that was not seen touching down, was down before the claim (the
+    // finger that started Tapdeck from the pad's corner, for one). It is neither a tap nor a
+    // slide: ignored until it lifts.
+    void ClaimStarts(uint32_t nowUs);
 
     bool Touching() const { return primary.active; }
 
@@ -161,6 +169,9 @@ private:
     bool buttonDown = false;
     // A button already held at the first frame was pressed before: no tap.
     bool firstFrame = true;
+    // Until this time on the frames' clock, a contact reported down is one of before the claim.
+    bool settling = false;
+    uint32_t settleUntilUs = 0;
     // Where the last primary contact was, in device units; the button taps there when no
     // finger is down.
     bool havePosition = false;

@@ -13,7 +13,7 @@ if [ ! -f "$build/CMakeCache.txt" ]; then
     cmake --preset default -B "$build" > /dev/null
 fi
 benches="bench_packets bench_tap_to_key bench_start bench_idle_cpu bench_memory bench_ptp_translate
-    bench_virtual_pad bench_ptp_idle bench_report_recorder bench_vtp_play"
+    bench_virtual_pad bench_ptp_idle bench_report_recorder bench_vtp_play bench_launcher"
 cmake --build "$build" --target tapdeck velsim vtouchpad bench_empty bench_empty_com $benches
 
 export WINEPREFIX=$build/wineprefix

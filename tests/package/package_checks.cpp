@@ -6,6 +6,8 @@
 //   Override.*          after the shipped example override was imported with regedit
 //   WithoutDemo.*       after an upgrade without the demo component
 //   AnyTouchpad.*       after an upgrade with the Precision Touchpad device library
+//   WithLauncher.*      after an upgrade with the launcher (and the library it needs)
+//   WithoutLauncher.*   after an upgrade with the library alone
 //   Uninstalled.*       after the silent uninstall
 //
 // The script says what it expects in TAPDECK_EXPECT_VERSION, TAPDECK_EXPECT_HOTKEY (the
@@ -41,6 +43,8 @@ using e2e::ScenarioText;
 constexpr wchar_t UninstallKey[] =
     L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tapdeck";
 constexpr wchar_t OverrideKey[] = L"Software\\Velmora\\TwinpadApp";
+constexpr wchar_t RunKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+constexpr wchar_t LauncherClass[] = L"VelTapdeckLauncher";
 constexpr bool Win64 = sizeof(void*) == 8;
 
 const wchar_t* const ProgramFiles[] = {L"tapdeck.exe", L"tapdeck-layout.exe",
@@ -345,6 +349,47 @@ TEST_F(AnyTouchpad, WithoutATouchpadTapdeckBeepsAndEnds) {
     EXPECT_EQ(tapdeck.BeepCount(), 1);
 }
 
+// --- with the launcher --------------------------------------------------------------------------
+
+std::wstring LauncherPath() {
+    return InstallFolder() + L"\\tapdeck-launcher.exe";
+}
+
+// The launcher windows of every process: one copy runs in a session.
+int LaunchersRunning() {
+    int count = 0;
+    for (HWND at = FindWindowExW(nullptr, nullptr, LauncherClass, nullptr); at != nullptr;
+         at = FindWindowExW(nullptr, at, LauncherClass, nullptr)) {
+        ++count;
+    }
+    return count;
+}
+
+using WithLauncher = PackageTest;
+
+TEST_F(WithLauncher, ItIsInstalledRunsAndStartsAtEverySignIn) {
+    EXPECT_TRUE(Exists(LauncherPath()));
+    EXPECT_EQ(RegistryString(HKEY_LOCAL_MACHINE, RunKey, L"TapdeckLauncher"),
+              L"\"" + LauncherPath() + L"\"");
+    EXPECT_TRUE(e2e::WaitUntil([] { return LaunchersRunning() == 1; }, 10000))
+        << "the installer did not start it";
+    // A second copy, as a second sign-in entry would start, ends at once.
+    ChildProcess second = ChildProcess::Start(LauncherPath(), L"", {});
+    ASSERT_TRUE(second.Started());
+    ASSERT_TRUE(second.Wait(10000));
+    EXPECT_EQ(second.ExitCode(), 0u);
+    EXPECT_EQ(LaunchersRunning(), 1);
+}
+
+using WithoutLauncher = PackageTest;
+
+TEST_F(WithoutLauncher, TheEarlierLauncherIsQuitAndTakenAway) {
+    EXPECT_EQ(LaunchersRunning(), 0);
+    EXPECT_FALSE(Exists(LauncherPath()));
+    EXPECT_EQ(RegistryString(HKEY_LOCAL_MACHINE, RunKey, L"TapdeckLauncher"), L"<missing>");
+    EXPECT_TRUE(Exists(InstallFolder() + L"\\velptp.dll"));
+}
+
 // --- uninstalled --------------------------------------------------------------------------------
 
 using Uninstalled = PackageTest;
@@ -361,6 +406,9 @@ TEST_F(Uninstalled, NothingOfTheInstallIsLeft) {
     for (const wchar_t* progId : {ProgIdDeviceApi, ProgIdPointingDevice, ProgIdDevicePacket}) {
         EXPECT_EQ(ServerOf(progId), L"") << Narrow(progId);
     }
+    // The launcher is quit and starts no more.
+    EXPECT_EQ(LaunchersRunning(), 0);
+    EXPECT_EQ(RegistryString(HKEY_LOCAL_MACHINE, RunKey, L"TapdeckLauncher"), L"<missing>");
 }
 
 TEST_F(Uninstalled, TheUsersOverrideStays) {

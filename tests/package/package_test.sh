@@ -12,8 +12,10 @@
 #  6. the current version installed again without the demo takes the demo away; installed with
 #     the Precision Touchpad library, that library owns the ProgIDs and Tapdeck (finding no
 #     touchpad under Wine) beeps once and ends
-#  7. a silent uninstall removes files, shortcuts, the uninstall entry and the registration,
-#     and leaves the override
+#  7. installed with the launcher, it runs and starts at every sign-in; installed again without
+#     it, it is quit and taken away; installed with it once more for the uninstall
+#  8. a silent uninstall removes files, shortcuts, the uninstall entry, the registration and the
+#     launcher (quit, and no longer started at sign-in), and leaves the override
 # After each step package_checks.exe (CHECKS_EXE, of the package's bitness) checks the prefix.
 set -u -o pipefail
 build=$1
@@ -55,7 +57,7 @@ for f in "$installer" "$zip" "$older_installer"; do
 done
 # The zip holds the same files as a full install, in one folder.
 listing=$(python3 -c 'import sys, zipfile; print(" ".join(sorted(zipfile.ZipFile(sys.argv[1]).namelist())), end=" ")' "$zip")
-expected="Tapdeck-$version-$system/demo.scenario Tapdeck-$version-$system/pad-area-override.reg Tapdeck-$version-$system/tapdeck-layout.exe Tapdeck-$version-$system/tapdeck.exe Tapdeck-$version-$system/tapdeck_demo.exe Tapdeck-$version-$system/velptp.dll Tapdeck-$version-$system/velsim.dll "
+expected="Tapdeck-$version-$system/demo.scenario Tapdeck-$version-$system/pad-area-override.reg Tapdeck-$version-$system/tapdeck-launcher.exe Tapdeck-$version-$system/tapdeck-layout.exe Tapdeck-$version-$system/tapdeck.exe Tapdeck-$version-$system/tapdeck_demo.exe Tapdeck-$version-$system/velptp.dll Tapdeck-$version-$system/velsim.dll "
 [ "$listing" = "$expected" ] || fail "zip holds: $listing"
 
 export WINEPREFIX=$work/wineprefix
@@ -84,6 +86,9 @@ rc=$?
 run "$installer" /S /DEMO /ANYTOUCHPAD
 rc=$?
 [ $rc -eq 2 ] || fail "installer with both device libraries ended with $rc, not 2"
+run "$installer" /S /DEMO /LAUNCHER
+rc=$?
+[ $rc -eq 2 ] || fail "installer with the demo and the launcher ended with $rc, not 2"
 check 'NothingInstalled.*' "" 0 0
 
 step "silent install of $older with the demo"
@@ -126,6 +131,18 @@ check 'WithoutDemo.*' "$version" 0 0
 step "install again with the Precision Touchpad library"
 run "$installer" /S /ANYTOUCHPAD || fail "installer ended with $?"
 check 'AnyTouchpad.*' "$version" 0 0
+
+step "install again with the launcher"
+run "$installer" /S /LAUNCHER || fail "installer ended with $?"
+check 'WithLauncher.*:AnyTouchpad.ItsLibrary*' "$version" 0 0
+
+step "install again with the library alone"
+run "$installer" /S /ANYTOUCHPAD || fail "installer ended with $?"
+check 'WithoutLauncher.*' "$version" 0 0
+
+step "with the launcher once more, for the uninstall"
+run "$installer" /S /LAUNCHER || fail "installer ended with $?"
+check 'WithLauncher.*' "$version" 0 0
 
 step "silent uninstall"
 run "$install_dir/Uninstall.exe" /S || fail "uninstaller ended with $?"

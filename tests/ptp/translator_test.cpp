@@ -149,9 +149,9 @@ constexpr int32_t DY(int32_t y) {
 constexpr int32_t Ax = 1000, Ay = 1300;
 constexpr int32_t Bx = 2000, By = 650;
 
-// A frame of the pad at `ms`, a frame of its button alone, or an idle check at `ms` with no
-// frame since the one before.
-enum class StepKind { Frame, ButtonAlone, Idle };
+// A frame of the pad at `ms`, a frame of its button alone, an idle check at `ms` with no frame
+// since the one before, or the claim starting at `ms`.
+enum class StepKind { Frame, ButtonAlone, Idle, Claim };
 
 struct Step {
     uint32_t ms;
@@ -176,6 +176,9 @@ constexpr Step ButtonAlone(uint32_t ms, bool button) {
 constexpr Step IdleAt(uint32_t ms) {
     return {ms, {}, 0, false, StepKind::Idle};
 }
+constexpr Step ClaimAt(uint32_t ms) {
+    return {ms, {}, 0, false, StepKind::Claim};
+}
 constexpr Touch Up(uint32_t id, int32_t x, int32_t y) {
     return {id, x, y, false, true};
 }
@@ -196,6 +199,35 @@ struct SequenceCase {
 };
 
 constexpr SequenceCase Sequences[] = {
+    // The finger that held the pad's corner to start Tapdeck is still down when its claim starts.
+    {"a finger down when the claim starts, lifted 50 ms later: no tap",
+     {ClaimAt(0), At(8, {1, Ax, Ay}), At(16, {1, Ax, Ay}), At(58, Up(1, Ax, Ay))},
+     4,
+     {},
+     0},
+    {"a finger down when the claim starts that slides: no slide",
+     {ClaimAt(0), At(8, {1, Ax, Ay}), At(16, {1, Ax, Ay - 200}), At(24, {1, Ax, Ay - 400}),
+      At(400, Up(1, Ax, Ay - 400))},
+     5,
+     {},
+     0},
+    {"a touch once the claim has settled taps as ever",
+     {ClaimAt(0), At(150, {1, Ax, Ay}), At(200, Up(1, Ax, Ay))},
+     3,
+     {P(F, Ax, Ay), P(G, Ax, Ay), P(0, Ax, Ay)},
+     3},
+    {"a second finger beside the one held over is taken",
+     {ClaimAt(0), At(8, {1, Ax, Ay}), At(200, {1, Ax, Ay}, {2, Bx, By}),
+      At(250, {1, Ax, Ay}, Up(2, Bx, By))},
+     4,
+     {P(F, Bx, By), P(G, Bx, By), P(0, Bx, By)},
+     3},
+    {"the finger held over, lifted and put down again, is a new touch",
+     {ClaimAt(0), At(8, {1, Ax, Ay}), At(500, Up(1, Ax, Ay)), At(600, {1, Ax, Ay}),
+      At(650, Up(1, Ax, Ay))},
+     5,
+     {P(F, Ax, Ay), P(G, Ax, Ay), P(0, Ax, Ay)},
+     3},
     {"a clean tap: the lift carries the gesture bit, then both bits fall",
      {At(0, {1, Ax, Ay}), At(8, {1, Ax, Ay}), At(16, {1, Ax + 10, Ay}), At(24, Up(1, Ax + 10, Ay))},
      4,
@@ -406,6 +438,8 @@ std::vector<Packet> TranslateSteps(const Step* steps, size_t count) {
         batch.Clear();
         if (s.kind == StepKind::Idle) {
             translator.Idle(s.ms * 1000, batch);
+        } else if (s.kind == StepKind::Claim) {
+            translator.ClaimStarts(s.ms * 1000);
         } else {
             ptp::Frame frame = MakeFrame(s.ms, {}, s.button);
             frame.buttonOnly = s.kind == StepKind::ButtonAlone;
