@@ -10,6 +10,7 @@
 #include <variant>
 #include <vector>
 
+#include "ptp/claim_settle.h"
 #include "hid_pad.h"
 #include "mouse_hook.h"
 #include "overlay_window.h"
@@ -232,6 +233,7 @@ protected:
         sink->HoldFirstCall(firstCallEntered, release);
         ASSERT_EQ(device->SetPacketSink(sink.get()), 0);
         ASSERT_EQ(device->Claim(0), 0);
+        ptptest::WaitOutClaimSettle();
         ASSERT_TRUE(script->Push(TapFrames(NowMs())));
         ASSERT_TRUE(firstCallEntered.Wait(5000));
     }
@@ -261,6 +263,7 @@ TEST_F(DeliveryTest, PacketsArriveFromTheClaimOnTheLibrarysThreadWithTheirValues
     ASSERT_EQ(device->SetPacketSink(sink.get()), 0);
     EXPECT_EQ(script->Made(), 0) << "nothing is delivered before the claim";
     ASSERT_EQ(device->Claim(0), 0);
+    ptptest::WaitOutClaimSettle();
     EXPECT_EQ(script->Started(), 1) << "Claim returns once the input is set up";
 
     ASSERT_TRUE(script->Push(TapFrames(NowMs())));
@@ -293,6 +296,7 @@ TEST_F(DeliveryTest, PacketsArriveFromTheClaimOnTheLibrarysThreadWithTheirValues
 TEST_F(DeliveryTest, ASinkGivenToAClaimedDeviceStartsDelivery) {
     ASSERT_NO_FATAL_FAILURE(Open());
     ASSERT_EQ(device->Claim(0), 0);
+    ptptest::WaitOutClaimSettle();
     EXPECT_EQ(script->Made(), 0) << "no sink, nothing to deliver to";
     ASSERT_EQ(device->SetPacketSink(sink.get()), 0);
     EXPECT_EQ(script->Started(), 1);
@@ -340,6 +344,7 @@ TEST_F(DeliveryTest, TheSinkMayReleaseTheDeviceFromInsideItsCall) {
     };
     ASSERT_EQ(raw->SetPacketSink(sink.get()), 0);
     ASSERT_EQ(raw->Claim(0), 0);
+    ptptest::WaitOutClaimSettle();
     ASSERT_TRUE(script->Push(TapFrames(NowMs())));
     EXPECT_TRUE(PtpWaitDelivery(5000));
     EXPECT_EQ(sink->Count(), 1u);
@@ -350,6 +355,7 @@ TEST_F(DeliveryTest, AClaimAfterUnclaimStartsAFreshRun) {
     ASSERT_NO_FATAL_FAILURE(Open());
     ASSERT_EQ(device->SetPacketSink(sink.get()), 0);
     ASSERT_EQ(device->Claim(0), 0);
+    ptptest::WaitOutClaimSettle();
     // A finger put down and left there when the claim ends...
     ASSERT_TRUE(script->Push(MakeFrame(NowMs(), {{1, Ax, Ay}})));
     ASSERT_TRUE(sink->WaitForCalls(1));
@@ -357,6 +363,7 @@ TEST_F(DeliveryTest, AClaimAfterUnclaimStartsAFreshRun) {
     ASSERT_TRUE(PtpWaitDelivery(5000));
     // ...is new to the next claim, whose run starts from nothing.
     ASSERT_EQ(device->Claim(0), 0);
+    ptptest::WaitOutClaimSettle();
     EXPECT_EQ(script->Started(), 2);
     ASSERT_TRUE(script->Push(TapFrames(NowMs())));
     ASSERT_TRUE(sink->WaitForCalls(1 + std::size(TapCalls)));
@@ -427,6 +434,7 @@ TEST_F(DeliveryTest, AClaimWhoseHookIsRefusedFailsAndLeavesNoRawInputRegistratio
     ExpectNothingHeld(*device.Get(), *sink, [&made] { return made; });
     // The same device claims once the hook can be had.
     ASSERT_EQ(device->Claim(0), S_OK);
+    ptptest::WaitOutClaimSettle();
     EXPECT_TRUE(RegisteredForTouchpads());
     EXPECT_EQ(device->Unclaim(), 0);
     ASSERT_TRUE(PtpWaitDelivery(5000));
@@ -437,6 +445,7 @@ TEST_F(DeliveryTest, AMovingFingerNoLongerReportedIsLiftedByTheDeliveryThread) {
     ASSERT_NO_FATAL_FAILURE(Open());
     ASSERT_EQ(device->SetPacketSink(sink.get()), 0);
     ASSERT_EQ(device->Claim(0), 0);
+    ptptest::WaitOutClaimSettle();
     const uint32_t now = NowMs();
     ASSERT_TRUE(script->Push(MakeFrame(now, {{1, Ax, Ay + 40}})));
     ASSERT_TRUE(script->Push(MakeFrame(now + 8, {{1, Ax, Ay}})));
@@ -454,6 +463,7 @@ TEST_F(DeliveryTest, ARestingFingerThatGoesUnreportedStaysDown) {
     ASSERT_NO_FATAL_FAILURE(Open());
     ASSERT_EQ(device->SetPacketSink(sink.get()), 0);
     ASSERT_EQ(device->Claim(0), 0);
+    ptptest::WaitOutClaimSettle();
     ASSERT_TRUE(script->Push(MakeFrame(NowMs(), {{1, Ax, Ay}})));
     ASSERT_TRUE(sink->WaitForCalls(1));
     Sleep(ptp::ContactLostMicros / 1000 * 3);
@@ -490,6 +500,7 @@ protected:
         ASSERT_EQ(device->SetPacketSink(sink.get()), 0);
         before = MouseHookTotals();
         ASSERT_EQ(device->Claim(0), 0);
+        ptptest::WaitOutClaimSettle();
         MoveMouse();
         ASSERT_TRUE(WaitHookSees(before.seen + 1)) << "the hook is not in place";
     }
@@ -593,6 +604,7 @@ TEST_F(DeliveryTest, AHookThatSeesNothingWhileAFingerMovesIsInstalledAgain) {
     ASSERT_EQ(device->SetPacketSink(sink.get()), 0);
     const long before = MouseHookTotals().reinstalls;
     ASSERT_EQ(device->Claim(0), 0);
+    ptptest::WaitOutClaimSettle();
     const auto slide = [&](bool withPointerInput) {
         const uint32_t start = NowMs();
         for (int i = 0; i < 16; ++i) {
@@ -622,6 +634,7 @@ TEST_F(DeliveryTest, ReleasingAClaimedDeviceRemovesTheHook) {
     ASSERT_EQ(device->SetPacketSink(sink.get()), 0);
     const long before = MouseHookTotals().seen;
     ASSERT_EQ(device->Claim(0), 0);
+    ptptest::WaitOutClaimSettle();
     MoveMouse();
     ASSERT_TRUE(WaitHookSees(before + 1));
     device.Reset();
@@ -806,6 +819,7 @@ protected:
         sink->during = nullptr;
         EXPECT_EQ(device->SetPacketSink(sink.get()), 0);
         EXPECT_EQ(device->Claim(0), 0);
+        ptptest::WaitOutClaimSettle();
         Sleep(40);
         const uint32_t start = NowMs();
         std::vector<ptp::Frame> frames = TapFrames(start);
@@ -876,6 +890,7 @@ TEST_F(RecordingTest, WithoutASettingNothingIsWritten) {
     ASSERT_NO_FATAL_FAILURE(Open());
     ASSERT_EQ(device->SetPacketSink(sink.get()), 0);
     ASSERT_EQ(device->Claim(0), 0);
+    ptptest::WaitOutClaimSettle();
     ASSERT_TRUE(script->Push(TapFrames(NowMs())));
     ASSERT_TRUE(sink->WaitForCalls(std::size(TapCalls)));
     EXPECT_EQ(device->Unclaim(), 0);

@@ -5,6 +5,7 @@
 
 #include <objbase.h>
 
+#include "ptp/claim_settle.h"
 #include "mouse_hook.h"
 #include "pad_device.h"
 #include "virtual_pads.h"
@@ -41,6 +42,7 @@ protected:
         pad = std::make_unique<vpadtest::PadDevice>();
         ASSERT_NO_FATAL_FAILURE(pad->Attach());
         ASSERT_EQ(pad->device->Claim(0), S_OK);
+        ptptest::WaitOutClaimSettle();
         std::string error;
         ASSERT_TRUE(feeder.Open(L"pad", error)) << error;
     }

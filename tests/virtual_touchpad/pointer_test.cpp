@@ -11,6 +11,7 @@
 #include <atomic>
 #include <thread>
 
+#include "ptp/claim_settle.h"
 #include "mouse_hook.h"
 #include "pad_device.h"
 #include "velptp_core.h"
@@ -139,6 +140,7 @@ protected:
 
 TEST_F(Pointer, AClickIsHeldBackOnlyWhileThePadReportsAndTheClaimIsOn) {
     ASSERT_EQ(device->Claim(0), S_OK);
+    ptptest::WaitOutClaimSettle();
     EXPECT_EQ(ClickTarget(), 1) << "the pad is silent: the mouse works";
     {
         Finger finger;
@@ -158,6 +160,7 @@ TEST_F(Pointer, AClickIsHeldBackOnlyWhileThePadReportsAndTheClaimIsOn) {
 
 TEST_F(Pointer, APadUnpluggedWhileTouchedLetsClicksThroughAtOnce) {
     ASSERT_EQ(device->Claim(0), S_OK);
+    ptptest::WaitOutClaimSettle();
     Finger finger;
     ASSERT_TRUE(sink->WaitForCalls(1)) << vtp::DescribeDelivery(L"pad");
     EXPECT_EQ(ClickTarget(), 0);
@@ -175,6 +178,7 @@ TEST_F(Pointer, WhileASinkHoldsTheDeliveryThreadForTwoSecondsAndAfterClicksAreHe
     Event release;
     sink->HoldFirstCall(entered, release);
     ASSERT_EQ(device->Claim(0), S_OK);
+    ptptest::WaitOutClaimSettle();
     Finger finger;
     ASSERT_TRUE(entered.Wait(5000)) << vtp::DescribeDelivery(L"pad");
     Pump(PadInUseMs + 200);
@@ -187,6 +191,7 @@ TEST_F(Pointer, WhileASinkHoldsTheDeliveryThreadForTwoSecondsAndAfterClicksAreHe
 
 TEST_F(Pointer, ADragOfTheMouseThatEndsWhileAFingerTouchesThePadEnds) {
     ASSERT_EQ(device->Claim(0), S_OK);
+    ptptest::WaitOutClaimSettle();
     // The button goes down while the pad is silent...
     const int pressed = clicks.load();
     PointerAtTarget(L"mousedown 1");
