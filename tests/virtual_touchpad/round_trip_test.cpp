@@ -4,14 +4,17 @@
 // raw-input layer reads it with recording on; then the recording installed and played with
 // vtpctl as the docs say. The rebuilt pad must read as the original, field for field and bit for
 // bit, and the replay must give exactly the frames the session gave at the layer. Through
-// tapdeck.exe on two pads: the replay gives the keys the session gave.
+// tapdeck.exe on two pads: the replay gives the keys the session gave. And every recorded laptop
+// under pads/laptops/ replays to tapdeck.exe with the keys it must give.
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <thread>
 #include <vector>
@@ -23,6 +26,7 @@
 #include "recording_format.h"
 #include "support/key_hook.h"
 #include "support/process.h"
+#include "support/sim_scenario.h"
 #include "velptp_core.h"
 #include "virtual_pads.h"
 
@@ -377,6 +381,247 @@ TEST(RoundTrip, EveryPadRecordedAndReplayedReadsAsTheOriginalAndGivesTheSameFram
         RoundTripOn(c);
     }
     RemoveAll();
+}
+
+// ---- Through tapdeck.exe ----
+
+using ServerCall = HRESULT(STDAPICALLTYPE*)();
+
+ServerCall Export(HMODULE module, const char* name) {
+    return reinterpret_cast<ServerCall>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
+
+// The string value under velptp's key of HKEY_CURRENT_USER, for the object's lifetime.
+class ScopedSetting {
+public:
+    ScopedSetting(const wchar_t* name, const std::wstring& value) : valueName(name) {
+        EXPECT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, SettingsKey, name, REG_SZ, value.c_str(),
+                                  static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))),
+                  ERROR_SUCCESS);
+    }
+    ~ScopedSetting() { RegDeleteKeyValueW(HKEY_CURRENT_USER, SettingsKey, valueName); }
+    ScopedSetting(const ScopedSetting&) = delete;
+    ScopedSetting& operator=(const ScopedSetting&) = delete;
+
+private:
+    const wchar_t* valueName;
+};
+
+class ThroughTapdeck : public testing::Test {
+protected:
+    void SetUp() override {
+        ptp = LoadLibraryW(EnvironmentValue(L"VELPTP_DLL").c_str());
+        ASSERT_NE(ptp, nullptr) << "VELPTP_DLL cannot be loaded";
+        ASSERT_NE(SimModule(), nullptr) << "VELSIM_DLL cannot be loaded";
+        // Tapdeck finds velptp.dll by its ProgIDs.
+        ASSERT_EQ(Export(ptp, "DllRegisterServer")(), S_OK);
+        RemoveAll();
+    }
+    void TearDown() override {
+        RemoveAll();
+        // The tests after these find the simulated touchpad.
+        Export(ptp, "DllUnregisterServer")();
+        EXPECT_EQ(Export(SimModule(), "DllRegisterServer")(), S_OK);
+    }
+
+    // tapdeck.exe, recording into `folder` (by the variable): the recording's subfolder shows
+    // that it has claimed the pad, and from then on its reports are taken.
+    static ChildProcess StartRecording(const std::wstring& folder) {
+        ChildProcess::Options options;
+        options.environment = {{RecordReportsVariable, folder}};
+        ChildProcess app = ChildProcess::Start(EnvironmentValue(L"TAPDECK_EXE"), L"", options);
+        EXPECT_NE(WaitForRecording(folder, 20000), L"")
+            << "Tapdeck made no claim: " << app.Output();
+        return app;
+    }
+
+    HMODULE ptp = nullptr;
+};
+
+std::vector<KeyRecord> Strokes(DWORD vk, int times) {
+    std::vector<KeyRecord> keys;
+    for (int i = 0; i < times; ++i) {
+        keys.push_back({vk, false, true});
+        keys.push_back({vk, true, true});
+    }
+    return keys;
+}
+
+// What SessionScript's touches give on a pad with a button: play/pause, three volume steps up
+// (three volume-key strokes each, as no player is open), mute, previous track; the exit.
+std::vector<KeyRecord> SessionKeys() {
+    std::vector<KeyRecord> keys;
+    for (const auto& [vk, times] : {std::pair<DWORD, int>{VK_MEDIA_PLAY_PAUSE, 1},
+                                    {VK_VOLUME_UP, 3 * 3},
+                                    {VK_VOLUME_MUTE, 1},
+                                    {VK_MEDIA_PREV_TRACK, 1}}) {
+        for (const KeyRecord& key : Strokes(vk, times)) {
+            keys.push_back(key);
+        }
+    }
+    return keys;
+}
+
+struct TapdeckCase {
+    const wchar_t* file;
+    size_t collection;
+    const char* feature;
+};
+
+static constexpr TapdeckCase TapdeckCases[] = {
+    {L"hybrid-one-finger", 0, "05 55"},     // hybrid mode, a button
+    {L"parallel-five-fingers", 1, "04 05"}, // a mouse collection first, parallel mode
+};
+
+TEST_F(ThroughTapdeck, TheRecordingReplayedGivesTheKeysTheSessionGave) {
+    for (const TapdeckCase& c : TapdeckCases) {
+        SCOPED_TRACE(Narrow(c.file));
+        RemoveAll();
+        std::vector<vtp::Bytes> features(1);
+        std::string error;
+        ASSERT_TRUE(vtp::ParseHex(c.feature, features[0], error)) << error;
+        ASSERT_NO_FATAL_FAILURE(Install(L"pad", c.file, features));
+        const HANDLE device = RawInputHandle(L"pad", c.collection);
+        ASSERT_NE(device, nullptr) << vtp::DescribeDelivery(L"pad");
+        PadReports reports;
+        ASSERT_TRUE(reports.Open(device, error)) << error;
+        const Session session = SessionScript(reports, "pad", error);
+        ASSERT_TRUE(error.empty()) << error;
+        std::vector<vtp::Step> steps;
+        ASSERT_TRUE(vtp::ParseScript(session.script, steps, error)) << error;
+
+        // The session, recorded by the setting under HKEY_CURRENT_USER.
+        const std::wstring folder = NewFolder(L"tr");
+        KeyHook hook;
+        ASSERT_TRUE(hook.Installed());
+        ChildProcess app;
+        {
+            const ScopedVariable noVariable(RecordReportsVariable, L"");
+            const ScopedSetting setting(RecordReportsValue, folder);
+            app = ChildProcess::Start(EnvironmentValue(L"TAPDECK_EXE"), L"", {});
+            ASSERT_NE(WaitForRecording(folder, 20000), L"")
+                << "Tapdeck made no claim: " << app.Output();
+        }
+        ASSERT_TRUE(vtp::PlayScript(steps, EnvironmentValue(L"VTP_DRIVER_DIR"), error)) << error;
+        ASSERT_TRUE(app.Wait(20000)) << "the exit button did not end Tapdeck\n"
+                                     << vtp::DescribeDelivery(L"pad");
+        EXPECT_EQ(app.ExitCode(), 0u);
+        hook.WaitFor(SessionKeys().size(), 3000);
+        const std::vector<KeyRecord> live = hook.Events();
+        EXPECT_EQ(live, SessionKeys());
+
+        // The two commands, and tapdeck.exe on the pad they make.
+        const Recording recording = OnlyRecordingIn(folder);
+        RemoveAll();
+        std::string output;
+        ASSERT_EQ(
+            RunVtpctl(L"install \"@" + recording.Path(recording.name + ".args") + L"\"", output),
+            0u)
+            << output;
+        hook.Clear();
+        const std::wstring again = NewFolder(L"tr");
+        ChildProcess replay = StartRecording(again);
+        ASSERT_FALSE(HasFatalFailure());
+        ASSERT_EQ(RunVtpctl(L"play \"" + recording.Path("session.script") + L"\"", output), 0u)
+            << output;
+        ASSERT_TRUE(replay.Wait(20000)) << "the recorded exit did not end Tapdeck";
+        EXPECT_EQ(replay.ExitCode(), 0u);
+        hook.WaitFor(live.size(), 3000);
+        EXPECT_EQ(hook.Events(), live);
+        EXPECT_EQ(StepsWithoutWaits(OnlyRecordingIn(again).script),
+                  StepsWithoutWaits(recording.script));
+    }
+}
+
+// ---- Recorded laptops ----
+
+// The keys a recorded laptop's session must give (keys.txt beside it): one a line, a key's
+// name (VK_..., a letter or a digit, or 0xNN) and how many strokes of it in a row (1 where none
+// is given), or "down" or "up" for one event alone; comments from '#'.
+bool ReadKeys(const std::string& text, std::vector<KeyRecord>& keys, std::string& error) {
+    static constexpr std::pair<const char*, DWORD> Names[] = {
+        {"VK_MEDIA_PLAY_PAUSE", VK_MEDIA_PLAY_PAUSE},
+        {"VK_MEDIA_NEXT_TRACK", VK_MEDIA_NEXT_TRACK},
+        {"VK_MEDIA_PREV_TRACK", VK_MEDIA_PREV_TRACK},
+        {"VK_MEDIA_STOP", VK_MEDIA_STOP},
+        {"VK_VOLUME_UP", VK_VOLUME_UP},
+        {"VK_VOLUME_DOWN", VK_VOLUME_DOWN},
+        {"VK_VOLUME_MUTE", VK_VOLUME_MUTE},
+        {"VK_BROWSER_HOME", VK_BROWSER_HOME},
+        {"VK_LAUNCH_MAIL", VK_LAUNCH_MAIL},
+        {"VK_LAUNCH_MEDIA_SELECT", VK_LAUNCH_MEDIA_SELECT},
+        {"VK_LWIN", VK_LWIN},
+        {"VK_CONTROL", VK_CONTROL},
+        {"VK_UP", VK_UP},
+        {"VK_DOWN", VK_DOWN},
+        {"VK_F8", VK_F8},
+        {"VK_F9", VK_F9},
+        {"VK_F10", VK_F10},
+        {"VK_F11", VK_F11},
+    };
+    keys.clear();
+    for (const std::string& line : Steps(text)) {
+        char name[48] = {};
+        char how[16] = {};
+        if (std::sscanf(line.c_str(), "%47s %15s", name, how) < 1) {
+            continue;
+        }
+        DWORD vk = 0;
+        const std::string word = name;
+        for (const auto& [known, code] : Names) {
+            vk = word == known ? code : vk;
+        }
+        if (vk == 0 && word.size() == 1 && std::isalnum(static_cast<unsigned char>(word[0]))) {
+            vk = static_cast<DWORD>(std::toupper(static_cast<unsigned char>(word[0])));
+        } else if (vk == 0 && word.rfind("0x", 0) == 0) {
+            vk = std::strtoul(word.c_str(), nullptr, 16);
+        }
+        const std::string count = how;
+        const int times = count.empty() ? 1 : std::atoi(count.c_str());
+        if (vk == 0 || (count != "down" && count != "up" && times <= 0)) {
+            error = "not a key: " + line;
+            return false;
+        }
+        if (count == "down" || count == "up") {
+            keys.push_back({vk, count == "up", true});
+        } else {
+            for (const KeyRecord& key : Strokes(vk, times)) {
+                keys.push_back(key);
+            }
+        }
+    }
+    return true;
+}
+
+TEST_F(ThroughTapdeck, EveryRecordedLaptopGivesItsKeys) {
+    const std::wstring laptops = EnvironmentValue(L"VTP_PADS") + L"\\laptops";
+    const std::vector<std::wstring> recordings = SubfoldersOf(laptops);
+    ASSERT_FALSE(recordings.empty()) << "no recorded laptop under " << Narrow(laptops);
+    for (const std::wstring& laptop : recordings) {
+        SCOPED_TRACE(Narrow(laptop));
+        const std::wstring folder = laptops + L"\\" + laptop;
+        std::vector<KeyRecord> expected;
+        std::string error;
+        ASSERT_TRUE(ReadKeys(ReadWholeFile(folder + L"\\keys.txt"), expected, error)) << error;
+        RemoveAll();
+        std::string output;
+        for (const std::wstring& file : FilesIn(folder)) {
+            if (file.size() > 5 && file.substr(file.size() - 5) == L".args") {
+                ASSERT_EQ(RunVtpctl(L"install \"@" + folder + L"\\" + file + L"\"", output), 0u)
+                    << output;
+            }
+        }
+        KeyHook hook;
+        ASSERT_TRUE(hook.Installed());
+        ChildProcess app = StartRecording(NewFolder(L"lt"));
+        ASSERT_FALSE(HasFatalFailure());
+        ASSERT_EQ(RunVtpctl(L"play \"" + folder + L"\\session.script\"", output), 0u) << output;
+        // The session ends with a tap on the exit button: every key has come once Tapdeck ends.
+        ASSERT_TRUE(app.Wait(20000)) << "the session did not end Tapdeck";
+        EXPECT_EQ(app.ExitCode(), 0u);
+        hook.WaitFor(expected.size(), 3000);
+        EXPECT_EQ(hook.Events(), expected);
+    }
 }
 
 } // namespace
