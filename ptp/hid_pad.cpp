@@ -345,7 +345,7 @@ void RawInputSource::OnInput(LPARAM lParam, FrameReceiver& receiver) {
     if (raw->header.dwType != RIM_TYPEHID) {
         return;
     }
-    const HANDLE device = raw->header.hDevice;
+    HANDLE device = raw->header.hDevice;
     Pad* pad = Open(device);
     const long long arrivedUs = ClockMicros();
     const bool recording = recorder && Recording(device, pad, arrivedUs);
