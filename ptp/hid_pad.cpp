@@ -9,12 +9,26 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <new>
 #include <utility>
+
+#include "report_recorder.h"
 
 namespace {
 
 // A range of usages in one cap counts as this many at most: enough for any pad's buttons.
 constexpr unsigned MaxUsagesPerCap = 32;
+
+// The HID parser's preparsed data of the raw-input device; false while it cannot be read.
+bool PreparsedOf(HANDLE device, std::vector<BYTE>& out) {
+    UINT bytes = 0;
+    if (GetRawInputDeviceInfoW(device, RIDI_PREPARSEDDATA, nullptr, &bytes) != 0 || bytes == 0) {
+        return false;
+    }
+    out.resize(bytes);
+    return GetRawInputDeviceInfoW(device, RIDI_PREPARSEDDATA, out.data(), &bytes) !=
+           static_cast<UINT>(-1);
+}
 
 bool IsTouchpad(HANDLE device) {
     RID_DEVICE_INFO info = {};
@@ -136,13 +150,8 @@ HRESULT OpenHidPad(HANDLE device, HidPad& pad) {
         info.hid.usUsage != ptp::UsageTouchpad) {
         return E_INVALIDARG;
     }
-    UINT bytes = 0;
-    if (GetRawInputDeviceInfoW(device, RIDI_PREPARSEDDATA, nullptr, &bytes) != 0 || bytes == 0) {
-        return HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED);
-    }
-    std::vector<BYTE> preparsed(bytes);
-    if (GetRawInputDeviceInfoW(device, RIDI_PREPARSEDDATA, preparsed.data(), &bytes) ==
-        static_cast<UINT>(-1)) {
+    std::vector<BYTE> preparsed;
+    if (!PreparsedOf(device, preparsed)) {
         return HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED);
     }
     const std::vector<ptp::UsageCap> caps =
@@ -203,7 +212,8 @@ bool DecodeReport(const HidPad& pad, const BYTE* report, ULONG length, uint32_t 
     return true;
 }
 
-RawInputSource::RawInputSource(std::shared_ptr<const HidPad> attached) {
+RawInputSource::RawInputSource(std::shared_ptr<const HidPad> attached, std::wstring folder)
+    : recordFolder(std::move(folder)) {
     if (attached) {
         announced = attached->device;
         auto pad = std::make_unique<Pad>();
@@ -213,10 +223,22 @@ RawInputSource::RawInputSource(std::shared_ptr<const HidPad> attached) {
     }
 }
 
+RawInputSource::~RawInputSource() = default;
+
 bool RawInputSource::Start(HWND window) {
     RAWINPUTDEVICE device = {ptp::PageDigitizer, ptp::UsageTouchpad,
                              RIDEV_INPUTSINK | RIDEV_DEVNOTIFY, window};
     registered = RegisterRawInputDevices(&device, 1, sizeof device) != FALSE;
+    if (registered && !recordFolder.empty()) {
+        ReportRecorder::Options options;
+        options.folder = recordFolder;
+        options.newSubfolder = true;
+        try {
+            recorder = std::make_unique<ReportRecorder>(options);
+        } catch (const std::bad_alloc&) {
+            // No recording; the claim goes on.
+        }
+    }
     return registered;
 }
 
@@ -275,8 +297,33 @@ void RawInputSource::OnDeviceChange(WPARAM wParam, LPARAM lParam, FrameReceiver&
         inUse = nullptr;
         receiver.OnPadRemoved();
     }
+    if (recorder) {
+        recorder->PadRemoved(device, ClockMicros());
+        std::erase(recorded, device);
+    }
     std::erase_if(pads, [device](const auto& pad) { return pad->hid->device == device; });
     std::erase(unusable, device);
+}
+
+bool RawInputSource::Recording(HANDLE device, const Pad* pad, long long nowUs) {
+    if (!recorder || recorder->Ended()) {
+        return false;
+    }
+    if (std::find(recorded.begin(), recorded.end(), device) != recorded.end()) {
+        return true;
+    }
+    if (pad != nullptr) {
+        recorder->PadArrived(device, pad->hid->preparsed.data(), pad->hid->preparsed.size(), nowUs);
+    } else {
+        // A collection the library cannot use, whose reports a bug report needs all the more.
+        std::vector<BYTE> preparsed;
+        if (!PreparsedOf(device, preparsed)) {
+            return false; // not ready yet, or gone: taken at its next report
+        }
+        recorder->PadArrived(device, preparsed.data(), preparsed.size(), nowUs);
+    }
+    recorded.push_back(device);
+    return true;
 }
 
 void RawInputSource::OnInput(LPARAM lParam, FrameReceiver& receiver) {
@@ -298,20 +345,26 @@ void RawInputSource::OnInput(LPARAM lParam, FrameReceiver& receiver) {
     if (raw->header.dwType != RIM_TYPEHID) {
         return;
     }
-    Pad* pad = Open(raw->header.hDevice);
-    if (pad == nullptr) {
+    HANDLE device = raw->header.hDevice;
+    Pad* pad = Open(device);
+    const long long arrivedUs = ClockMicros();
+    const bool recording = recorder && Recording(device, pad, arrivedUs);
+    if (pad == nullptr && !recording) {
         return;
     }
     const DWORD reportSize = raw->data.hid.dwSizeHid;
     const BYTE* first = raw->data.hid.bRawData;
     const BYTE* end = buffer.data() + size;
-    const uint32_t now = FrameClock();
+    const auto now = static_cast<uint32_t>(arrivedUs); // the frames' clock
     for (DWORD i = 0; i < raw->data.hid.dwCount; ++i) {
         const BYTE* bytes = first + static_cast<size_t>(i) * reportSize;
         if (reportSize == 0 || bytes + reportSize > end) {
             break;
         }
-        if (!DecodeReport(*pad->hid, bytes, reportSize, now, report)) {
+        if (recording) {
+            recorder->Report(device, bytes, reportSize, arrivedUs); // a copy into its ring
+        }
+        if (pad == nullptr || !DecodeReport(*pad->hid, bytes, reportSize, now, report)) {
             continue;
         }
         pad->assembler.Add(report, frames);
@@ -365,4 +418,7 @@ void RawInputSource::Stop() {
         RegisterRawInputDevices(&device, 1, sizeof device);
         registered = false;
     }
+    // Writes what is queued and the last line: the recording is whole when the claim has ended.
+    recorder.reset();
+    recorded.clear();
 }

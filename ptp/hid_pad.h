@@ -6,11 +6,14 @@
 #include <windows.h>
 
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "frame_assembler.h"
 #include "frame_source.h"
 #include "pad_caps.h"
+
+class ReportRecorder;
 
 // The first raw-input device that is a Precision Touchpad (usage page 0x0D, usage 0x05); null
 // when there is none.
@@ -44,10 +47,21 @@ inline constexpr uint32_t PadSilentMicros = 1'000'000;
 // contacts are up or it is removed, then whichever reports next. A pad is opened when it first
 // reports, not only when it arrives: Wine announces a device before it can be opened, and
 // Windows announces the devices present at the registration, Wine not.
+//
+// With a folder to record in, every raw report of every touchpad collection (those the library
+// cannot use too) is handed to a ReportRecorder as it arrives, before it is decoded, with the
+// pads' removals: a copy into the recorder's ring, whose own thread writes the files. A
+// collection is taken at its first report, with its preparsed data. The recording starts with
+// Start and is complete when Stop returns; a folder that cannot take it ends the recording and
+// nothing else.
 class RawInputSource final : public FrameSource {
 public:
-    // `attached`: the pad Attach chose, whose geometry the receiver starts with.
-    explicit RawInputSource(std::shared_ptr<const HidPad> attached);
+    // `attached`: the pad Attach chose, whose geometry the receiver starts with. `recordFolder`:
+    // where to record (in a new subfolder), empty for no recording.
+    explicit RawInputSource(std::shared_ptr<const HidPad> attached, std::wstring recordFolder = {});
+    ~RawInputSource() override;
+    RawInputSource(const RawInputSource&) = delete;
+    RawInputSource& operator=(const RawInputSource&) = delete;
 
     bool Start(HWND window) override;
     void OnMessage(UINT message, WPARAM wParam, LPARAM lParam, FrameReceiver& receiver) override;
@@ -69,6 +83,9 @@ private:
     void OnDeviceChange(WPARAM wParam, LPARAM lParam, FrameReceiver& receiver);
     // `now`: when the report arrived, on the frames' clock.
     void Forward(Pad& pad, const ptp::FrameBatch& batch, uint32_t now, FrameReceiver& receiver);
+    // The device handed to the recorder at its first report, with its preparsed data (`pad`'s,
+    // where it is open); whether the recorder may take its reports.
+    bool Recording(HANDLE device, const Pad* pad, long long nowUs);
 
     std::vector<std::unique_ptr<Pad>> pads;
     // Touchpad collections the library cannot use: not opened again at each report.
@@ -77,6 +94,10 @@ private:
     HANDLE inUse = nullptr;
     HANDLE announced = nullptr;
     bool registered = false;
+    std::wstring recordFolder;
+    std::unique_ptr<ReportRecorder> recorder;
+    // The devices handed to the recorder (whatever it made of them), each once.
+    std::vector<HANDLE> recorded;
     // Grows to the largest WM_INPUT seen and is kept, so a report costs no allocation.
     std::vector<BYTE> buffer;
     ptp::Report report;

@@ -20,6 +20,7 @@
 #include "hid_pad.h"
 #include "pad_run.h"
 #include "packet_delivery.h"
+#include "recorder.h"
 #include "translator.h"
 
 static_assert(ptp::PacketFinger == FlagsAFinger && ptp::PacketGesture == FlagsAGesture,
@@ -204,7 +205,10 @@ public:
                 return opened;
             }
             const ptp::PadGeometry padGeometry = pad->layout.geometry;
-            UseSource(padGeometry, [pad] { return std::make_unique<RawInputSource>(pad); });
+            // The recording's setting is read at each claim, when the claim's source is made.
+            UseSource(padGeometry, [pad] {
+                return std::make_unique<RawInputSource>(pad, RecordReportsFolder());
+            });
         } catch (const std::bad_alloc&) {
             return E_OUTOFMEMORY;
         }

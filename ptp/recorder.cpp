@@ -18,13 +18,13 @@ std::wstring Expand(const std::wstring& text) {
     return out;
 }
 
-std::wstring FromEnvironment() {
-    const DWORD size = GetEnvironmentVariableW(RecordVariable, nullptr, 0);
+std::wstring FromEnvironment(const wchar_t* variable) {
+    const DWORD size = GetEnvironmentVariableW(variable, nullptr, 0);
     if (size == 0) {
         return {};
     }
     std::wstring value(size, L'\0');
-    const DWORD got = GetEnvironmentVariableW(RecordVariable, value.data(), size);
+    const DWORD got = GetEnvironmentVariableW(variable, value.data(), size);
     if (got == 0 || got >= size) {
         return {};
     }
@@ -32,31 +32,40 @@ std::wstring FromEnvironment() {
     return value;
 }
 
-std::wstring FromRegistry() {
+std::wstring FromRegistry(const wchar_t* name) {
     DWORD bytes = 0;
     const DWORD flags = RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND;
-    if (RegGetValueW(HKEY_CURRENT_USER, SettingsKey, RecordValue, flags, nullptr, nullptr,
-                     &bytes) != ERROR_SUCCESS ||
+    if (RegGetValueW(HKEY_CURRENT_USER, SettingsKey, name, flags, nullptr, nullptr, &bytes) !=
+            ERROR_SUCCESS ||
         bytes < sizeof(wchar_t)) {
         return {};
     }
     std::wstring value(bytes / sizeof(wchar_t), L'\0');
-    if (RegGetValueW(HKEY_CURRENT_USER, SettingsKey, RecordValue, flags, nullptr, value.data(),
-                     &bytes) != ERROR_SUCCESS) {
+    if (RegGetValueW(HKEY_CURRENT_USER, SettingsKey, name, flags, nullptr, value.data(), &bytes) !=
+        ERROR_SUCCESS) {
         return {};
     }
     value.resize(wcsnlen(value.c_str(), bytes / sizeof(wchar_t)));
     return value;
 }
 
+// The variable, else the registry value, expanded.
+std::wstring Setting(const wchar_t* variable, const wchar_t* value) {
+    std::wstring path = FromEnvironment(variable);
+    if (path.empty()) {
+        path = FromRegistry(value);
+    }
+    return path.empty() ? path : Expand(path);
+}
+
 } // namespace
 
 std::wstring RecordPath() {
-    std::wstring path = FromEnvironment();
-    if (path.empty()) {
-        path = FromRegistry();
-    }
-    return path.empty() ? path : Expand(path);
+    return Setting(RecordVariable, RecordValue);
+}
+
+std::wstring RecordReportsFolder() {
+    return Setting(RecordReportsVariable, RecordReportsValue);
 }
 
 SessionRecorder::SessionRecorder(const std::wstring& path, const ptp::PadGeometry& pad,

@@ -1,6 +1,7 @@
 // Recording a session for a bug report: the packets a delivery thread delivers, written as a
 // scenario of the simulated touchpad (ptp/scenario_writer.h), so that a session on a laptop
-// replays on velsim.dll. Used on the delivery thread only.
+// replays on velsim.dll. Used on the delivery thread only. And where the settings of both
+// recordings are read.
 #pragma once
 
 #include <optional>
@@ -12,6 +13,9 @@
 // The file to record to: the RecordVariable environment variable, else the RecordValue string
 // under HKCU\SettingsKey, with environment strings expanded; empty when neither is set.
 std::wstring RecordPath();
+// The folder to record the touchpads' raw reports in (report_recorder.h), the same way from
+// RecordReportsVariable and RecordReportsValue.
+std::wstring RecordReportsFolder();
 
 class SessionRecorder {
 public:

@@ -10,7 +10,9 @@ extern "C" {
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <cwchar>
 #include <cwctype>
+#include <iterator>
 #include <optional>
 #include <utility>
 
@@ -37,6 +39,8 @@ constexpr uint64_t LastLineRoom = 256;
 // before it sleeps until woken.
 constexpr DWORD DrainMs = 50;
 constexpr int IdleLooksBeforeSleep = 20;
+// Recordings that start in one second, at most.
+constexpr int MaxSubfolders = 99;
 
 constexpr uint16_t PageDigitizer = 0x0D;
 constexpr uint16_t UsageTouchpad = 0x05;
@@ -227,6 +231,9 @@ struct ReportRecorder::Writer {
         std::string modelError;
         std::string name;
         bool inScript = false;
+        // Its reports carry no report id: raw input puts a 0 first, which the device does not
+        // send and the script leaves out.
+        bool withoutIds = false;
     };
 
     explicit Writer(const Options& given) : options(given) {}
@@ -234,6 +241,9 @@ struct ReportRecorder::Writer {
     bool Start() {
         if (!MakeFolder(options.folder)) {
             return End(ErrorText("the folder cannot be made", GetLastError()));
+        }
+        if (options.newSubfolder && !MakeSubfolder()) {
+            return End(ErrorText("no subfolder can be made in the folder", GetLastError()));
         }
         session = Create(L"session.script");
         if (!session) {
@@ -272,6 +282,10 @@ struct ReportRecorder::Writer {
             return;
         }
         pad->inScript = true;
+        if (pad->withoutIds && length > 1 && bytes[0] == 0) {
+            ++bytes;
+            --length;
+        }
         Step(timeUs, recording::ReportLine(pad->name, bytes, length));
     }
 
@@ -328,6 +342,28 @@ struct ReportRecorder::Writer {
     std::string reason;
 
 private:
+    // A subfolder of its own: two recordings that start in the same second (two devices
+    // claimed at once) each get one, CreateDirectory deciding which.
+    bool MakeSubfolder() {
+        SYSTEMTIME t;
+        GetLocalTime(&t);
+        wchar_t stamp[32];
+        std::swprintf(stamp, std::size(stamp), L"%04u-%02u-%02u_%02u-%02u-%02u", t.wYear, t.wMonth,
+                      t.wDay, t.wHour, t.wMinute, t.wSecond);
+        for (int n = 1; n <= MaxSubfolders; ++n) {
+            const std::wstring name =
+                options.folder + L"\\" + stamp + (n == 1 ? L"" : L"-" + std::to_wstring(n));
+            if (CreateDirectoryW(name.c_str(), nullptr)) {
+                options.folder = name;
+                return true;
+            }
+            if (GetLastError() != ERROR_ALREADY_EXISTS) {
+                return false;
+            }
+        }
+        return false;
+    }
+
     Pad* Find(HANDLE device) {
         for (Pad& pad : pads) {
             if (pad.present && pad.device == device) {
@@ -343,6 +379,10 @@ private:
         arriving.preparsed.assign(preparsed, preparsed + length);
         ptp::hid::ParsedCollection model;
         if (ReadPreparsed(arriving.preparsed.data(), model, arriving.modelError)) {
+            arriving.withoutIds = std::none_of(
+                model.fields.begin(), model.fields.end(), [](const ptp::hid::Field& f) {
+                    return f.kind == ptp::hid::ReportKind::Input && f.reportId != 0;
+                });
             arriving.model = std::move(model);
         }
         arriving.facts = FindFacts(device, arriving.model ? &*arriving.model : nullptr);

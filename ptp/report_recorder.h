@@ -20,7 +20,11 @@
 // why where the file can still take one; the calls go on costing nothing. Should the writer fall
 // behind, a report that finds the ring full is not recorded, and the script says how many.
 //
-// Threads: PadArrived, PadRemoved and Report from one thread (velptp's delivery thread); the
+// velptp records at each claim where the setting names a folder (RecordReportsFolder in
+// recorder.h), from the claim's input thread as raw input hands it the reports (RawInputSource,
+// hid_pad.h), each claim into a subfolder of its own.
+//
+// Threads: PadArrived, PadRemoved and Report from one thread (velptp's input thread); the
 // constructor and destructor from any one thread, not while those run. The destructor writes
 // what is queued and ends the writer.
 #pragma once
@@ -43,6 +47,9 @@ public:
 
     struct Options {
         std::wstring folder; // made where it is not there
+        // Records into a new subfolder of `folder` named after the local date and time when the
+        // recording starts ("2026-12-11_08-04-16"), "-2", "-3"... added where that is taken.
+        bool newSubfolder = false;
         uint64_t capBytes = DefaultCapBytes;
         size_t ringBytes = 1u << 20;
         std::string velptpVersion = VelptpVersion;

@@ -29,6 +29,11 @@ enum class PtpObject { VelAPI, PointingDevice, VelPacket };
 inline constexpr wchar_t RecordVariable[] = L"VELPTP_RECORD";
 inline constexpr const wchar_t* SettingsKey = overlay::SettingsKeyPath;
 inline constexpr wchar_t RecordValue[] = L"RecordScenario";
+// Recording the touchpads as they are, for a replay on a virtual touchpad under Wine (the raw
+// reports of every touchpad collection, ptp/report_recorder.h): the variable, or else the string
+// value beside RecordScenario, names a folder; each claim records into a subfolder of its own.
+inline constexpr wchar_t RecordReportsVariable[] = L"VELPTP_RECORD_REPORTS";
+inline constexpr wchar_t RecordReportsValue[] = L"RecordReports";
 
 // Statuses of the library's own failures.
 inline constexpr HRESULT NoTouchpad = HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED);

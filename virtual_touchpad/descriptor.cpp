@@ -70,15 +70,32 @@ struct ReportTally {
     std::vector<std::pair<uint8_t, size_t>> inputBits;
     std::vector<uint8_t> usedIds;
     std::vector<uint8_t> featureIds;
+    // Feature bits by id, and the ids with a field that is no byte of page 0xFF00.
+    std::vector<std::pair<uint8_t, size_t>> featureBits;
+    std::vector<uint8_t> notVendorBytes;
 };
 
-void Count(ReportTally& tally, uint8_t tag, uint8_t id, uint32_t size, uint32_t count) {
+constexpr uint32_t PageVendor = 0xFF00;
+
+void Count(ReportTally& tally, uint8_t tag, uint8_t id, uint32_t page, uint32_t size,
+           uint32_t count) {
     if (std::find(tally.usedIds.begin(), tally.usedIds.end(), id) == tally.usedIds.end()) {
         tally.usedIds.push_back(id);
     }
-    if (tag == MainFeature &&
-        std::find(tally.featureIds.begin(), tally.featureIds.end(), id) == tally.featureIds.end()) {
-        tally.featureIds.push_back(id);
+    if (tag == MainFeature) {
+        if (std::find(tally.featureIds.begin(), tally.featureIds.end(), id) ==
+            tally.featureIds.end()) {
+            tally.featureIds.push_back(id);
+            tally.featureBits.emplace_back(id, 0);
+        }
+        for (auto& [featureId, bits] : tally.featureBits) {
+            if (featureId == id) {
+                bits += static_cast<size_t>(size) * count;
+            }
+        }
+        if (page != PageVendor || size != 8) {
+            tally.notVendorBytes.push_back(id);
+        }
     }
     if (tag != MainInput) {
         return;
@@ -209,6 +226,12 @@ bool SplitCollections(const Bytes& descriptor, std::vector<Collection>& out, std
                     current.inputReports.emplace_back(id, (bits + 7) / 8 + (id != 0 ? 1 : 0));
                 }
                 current.featureIds = tally.featureIds;
+                for (const auto& [id, bits] : tally.featureBits) {
+                    if (std::find(tally.notVendorBytes.begin(), tally.notVendorBytes.end(), id) ==
+                        tally.notVendorBytes.end()) {
+                        current.vendorFeatures.emplace_back(id, bits / 8);
+                    }
+                }
                 out.push_back(std::move(current));
                 current = Collection{};
                 tally = ReportTally{};
@@ -226,7 +249,7 @@ bool SplitCollections(const Bytes& descriptor, std::vector<Collection>& out, std
                 return v;
             };
             Count(tally, item.tag, static_cast<uint8_t>(value(GlobalReportId)),
-                  value(GlobalReportSize), value(GlobalReportCount));
+                  value(GlobalUsagePage), value(GlobalReportSize), value(GlobalReportCount));
         }
     }
     if (depth != 0) {
@@ -284,6 +307,12 @@ bool AddFeed(Collection& collection, Feed& feed, std::string& error) {
             }
         }
     } else if (!collection.featureIds.empty()) {
+        // Its one feature report (without ids there is one of each kind) fed this pad before.
+        const std::pair<uint8_t, size_t> asFed = {0, feed.payloadBytes};
+        if (std::find(collection.vendorFeatures.begin(), collection.vendorFeatures.end(), asFed) !=
+            collection.vendorFeatures.end()) {
+            return true;
+        }
         error = "a collection without report ids that has feature reports of its own: the feed "
                 "would share its feature report";
         return false;

@@ -28,6 +28,9 @@ struct Collection {
     // where there are ids; in the order first declared.
     std::vector<std::pair<uint8_t, size_t>> inputReports;
     std::vector<uint8_t> featureIds;
+    // The feature reports made of bytes of the vendor-defined page 0xFF00 alone, as a feed is:
+    // id and length in bytes after the id.
+    std::vector<std::pair<uint8_t, size_t>> vendorFeatures;
 };
 
 // Splits a descriptor into its top-level collections. Each gets the global items in force where
@@ -38,9 +41,11 @@ bool SplitCollections(const Bytes& descriptor, std::vector<Collection>& out, std
 // The feed: a vendor-defined feature report added at the end of the collection, between a Push
 // and a Pop so that nothing after it reads differently. Its id is the highest one no report of
 // the collection uses; a collection without report ids gets one without an id, which it can
-// only where it declares no feature report of its own. Its payload is FeedMagic, a length and
-// the input report as the device sends it. Read, the feed answers the device's counters (the
-// magic, then FeedCounters as little-endian 32-bit numbers), so it is never shorter than those.
+// only where it declares no feature report of its own, or where its one feature report is a
+// feed already (a recording made on a virtual pad holds its feed): that one is the feed again. Its
+// payload is FeedMagic, a length and the input report as the device sends it. Read, the feed
+// answers the device's counters (the magic, then FeedCounters as little-endian 32-bit numbers), so
+// it is never shorter than those.
 inline constexpr uint8_t FeedMagic[2] = {'V', 'T'};
 inline constexpr size_t FeedCounters = 5; // fed, delivered, queued, pending reads, refused
 struct Feed {

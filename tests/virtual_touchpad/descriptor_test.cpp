@@ -135,6 +135,23 @@ TEST(VirtualTouchpadFeed, WithoutReportIdsOnlyWhereNoFeatureWouldBeShared) {
     ASSERT_TRUE(vtp::SplitCollections(withFeature, parts, error));
     EXPECT_FALSE(vtp::AddFeed(parts[0], feed, error));
     EXPECT_NE(error.find("feature"), std::string::npos);
+
+    // The collection as installed, feed and all, as a recording made on the virtual pad rebuilds
+    // it: fed through that feed again, the collection as it was.
+    ASSERT_TRUE(vtp::SplitCollections(plain, parts, error));
+    ASSERT_TRUE(vtp::AddFeed(parts[0], feed, error)) << error;
+    const Bytes installed = parts[0].descriptor;
+    ASSERT_TRUE(vtp::SplitCollections(installed, parts, error));
+    vtp::Feed again;
+    ASSERT_TRUE(vtp::AddFeed(parts[0], again, error)) << error;
+    EXPECT_EQ(again.reportId, 0);
+    EXPECT_EQ(again.payloadBytes, feed.payloadBytes);
+    EXPECT_EQ(parts[0].descriptor, installed);
+    // A vendor feature report of another length is the pad's own: refused as before.
+    Bytes vendor = plain;
+    vendor.insert(vendor.end() - 1, {0x06, 0x00, 0xFF, 0x09, 0x01, 0x95, 0x10, 0xB1, 0x02});
+    ASSERT_TRUE(vtp::SplitCollections(vendor, parts, error));
+    EXPECT_FALSE(vtp::AddFeed(parts[0], feed, error));
 }
 
 // A pad may use any id, the feed's first choice too; the feed must take one the collection

@@ -7,6 +7,10 @@
 namespace vpadtest {
 
 void PadDevice::Attach() {
+    Attach(nullptr);
+}
+
+void PadDevice::Attach(HANDLE touchpad) {
     void* made = nullptr;
     ASSERT_EQ(PtpCreateObject(PtpObject::VelAPI, IID_DeviceApi, &made), S_OK);
     api = Owned<DeviceApi>(static_cast<DeviceApi*>(made));
@@ -15,8 +19,10 @@ void PadDevice::Attach() {
     ASSERT_EQ(PtpCreateObject(PtpObject::VelPacket, IID_DevicePacket, &made), S_OK);
     packet = Owned<DevicePacket>(static_cast<DevicePacket*>(made));
     sink = std::make_unique<RecordingSink>(device.Get(), packet.Get());
-    LONG handle = 0;
-    ASSERT_EQ(api->LocateDevice(0, 0, &handle), S_OK);
+    LONG handle = HandleToLong(touchpad);
+    if (touchpad == nullptr) {
+        ASSERT_EQ(api->LocateDevice(0, 0, &handle), S_OK);
+    }
     ASSERT_EQ(device->Attach(handle), S_OK);
     ASSERT_EQ(device->SetPacketSink(sink.get()), S_OK);
 }

@@ -20,6 +20,9 @@ public:
     // Locates the touchpad, attaches the device to it and gives it the sink; fails the test on
     // error. The pad must be installed and listed.
     void Attach();
+    // The same with the touchpad collection `touchpad` (a raw-input handle) in place of the
+    // first one listed.
+    void Attach(HANDLE touchpad);
 
     Owned<DeviceApi> api;
     Owned<PointingDevice> device;

@@ -1,9 +1,11 @@
-// The report recorder on its own, as velptp's delivery thread will use it: a virtual pad's
-// touchpad collection and a collection of media keys arrive, reports come, the pad goes and
-// comes back; the folder then holds the pad's rebuilt descriptor, its install arguments and
-// the session, which replay through vtpctl as they were recorded, and nothing of the keys.
-// And in folders that cannot take it (one no one may write, a full disk, a session past its
-// cap) the recording ends and the caller never notices.
+// The report recorder on its own: a virtual pad's touchpad collection and a collection of media
+// keys arrive, reports come, the pad goes and comes back; the folder then holds the pad's
+// rebuilt descriptor, its install arguments and the session, which replay through vtpctl as
+// they were recorded, and nothing of the keys. In folders that cannot take it (one no one may
+// write, a full disk, a session past its cap) the recording ends and the caller never notices.
+// And wired into velptp: each claim with the setting on records every touchpad collection that
+// reports (one velptp cannot use too) into a subfolder of its own, and a folder that cannot
+// take it ends the recording, never the claim.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -14,12 +16,20 @@
 
 #include "descriptor.h"
 #include "hid_descriptor.h"
+#include "pad_device.h"
+#include "pad_session.h"
 #include "preparsed_reader.h"
 #include "report_recorder.h"
 #include "support/process.h"
+#include "velptp_core.h"
 #include "virtual_pads.h"
 
 namespace {
+
+using vpadtest::FilesIn;
+using vpadtest::NewFolder;
+using vpadtest::RunVtpctl;
+using vpadtest::Steps;
 
 struct Collection {
     HANDLE handle = nullptr;
@@ -36,44 +46,6 @@ Collection Open(const std::wstring& pad) {
         GetRawInputDeviceInfoW(c.handle, RIDI_PREPARSEDDATA, c.preparsed.data(), &size);
     }
     return c;
-}
-
-std::wstring NewFolder(const wchar_t* name) {
-    const std::wstring file = TempFilePath(name);
-    DeleteFileW(file.c_str());
-    return file; // made by the recorder
-}
-
-std::vector<std::wstring> FilesIn(const std::wstring& folder) {
-    std::vector<std::wstring> names;
-    WIN32_FIND_DATAW found;
-    const HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE) {
-        return names;
-    }
-    do {
-        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-            names.emplace_back(found.cFileName);
-        }
-    } while (FindNextFileW(search, &found));
-    FindClose(search);
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
-// The lines of a text that are not comments.
-std::vector<std::string> Steps(const std::string& text) {
-    std::vector<std::string> lines;
-    size_t at = 0;
-    while (at < text.size()) {
-        const size_t end = text.find('\n', at);
-        const std::string line = text.substr(at, end - at);
-        at = end == std::string::npos ? text.size() : end + 1;
-        if (!line.empty() && line[0] != '#') {
-            lines.push_back(line);
-        }
-    }
-    return lines;
 }
 
 std::string LastLine(const std::string& text) {
@@ -123,15 +95,6 @@ private:
     HWND window = nullptr;
 };
 
-DWORD RunVtpctl(const std::wstring& arguments, std::string& output) {
-    const std::wstring exe = EnvironmentValue(L"VTP_DRIVER_DIR") + L"\\vtpctl.exe";
-    ChildProcess child = ChildProcess::Start(exe, arguments, {});
-    EXPECT_TRUE(child.Started());
-    EXPECT_TRUE(child.Wait(60000));
-    output = child.Output();
-    return child.ExitCode();
-}
-
 class Recorder : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
@@ -139,6 +102,17 @@ protected:
         // The one-finger pad answers contact count maximum 5 and pad type 5 (report 5).
         vpadtest::Install(L"pad", L"hybrid-one-finger", {{0x05, 0x55}});
         vpadtest::Install(L"keys", L"consumer-control");
+        // A touch pad without contact ids or a contact count: velptp cannot use it.
+        vtp::PadSpec unusable;
+        unusable.name = L"unusable";
+        unusable.product = L"Virtual unusable touchpad";
+        std::string error;
+        ASSERT_TRUE(vtp::ParseHex("05 0D 09 05 A1 01 85 09 09 22 A1 02 15 00 25 01 75 01 95 01 "
+                                  "09 42 81 02 95 07 81 03 05 01 26 FF 0F 75 10 95 01 09 30 81 02 "
+                                  "09 31 81 02 C0 C0",
+                                  unusable.descriptor, error))
+            << error;
+        ASSERT_TRUE(vtp::InstallPad(unusable, EnvironmentValue(L"VTP_DRIVER_DIR"), error)) << error;
     }
     static void TearDownTestSuite() { vpadtest::RemoveAll(); }
 };
@@ -280,6 +254,125 @@ TEST_F(Recorder, AFolderThatCannotTakeTheRecordingEndsItAndNeverTheCaller) {
             EXPECT_LE(script.size(), f.capBytes);
             EXPECT_EQ(LastLine(script), "# The recording ends here: " + std::string(f.says) + ".");
         }
+    }
+}
+
+} // namespace
+
+namespace {
+
+// Waits until the script holds a line that starts with `text` (the writer writes every 50 ms).
+bool WaitForLine(const std::wstring& script, const std::string& text) {
+    const DWORD start = GetTickCount();
+    do {
+        for (const std::string& step : Steps(ReadWholeFile(script))) {
+            if (step.rfind(text, 0) == 0) {
+                return true;
+            }
+        }
+        Sleep(20);
+    } while (GetTickCount() - start < 5000);
+    return false;
+}
+
+size_t StepsOf(const std::string& script, const std::string& pad) {
+    const std::vector<std::string> steps = Steps(script);
+    return static_cast<size_t>(std::count_if(steps.begin(), steps.end(), [&](const std::string& s) {
+        return s.rfind(pad + " ", 0) == 0;
+    }));
+}
+
+TEST_F(Recorder, EachClaimRecordsEveryTouchpadThatReportsIntoAFolderOfItsOwn) {
+    const std::wstring folder = NewFolder(L"claim");
+    ScopedVariable setting(RecordReportsVariable, folder);
+    vpadtest::PadDevice pad;
+    ASSERT_NO_FATAL_FAILURE(pad.Attach(vpadtest::RawInputHandle(L"pad", 0)));
+    vtp::PadFeeder padFeed;
+    vtp::PadFeeder unusableFeed;
+    vtp::PadFeeder keysFeed;
+    std::string error;
+    ASSERT_TRUE(padFeed.Open(L"pad", error) && unusableFeed.Open(L"unusable", error) &&
+                keysFeed.Open(L"keys", error))
+        << error;
+    const std::string padName = "Virtual-hybrid-one-finger";
+    const std::string unusableName = "Virtual-unusable-touchpad";
+    for (int claim = 1; claim <= 2; ++claim) {
+        SCOPED_TRACE("claim " + std::to_string(claim));
+        ASSERT_EQ(pad.device->Claim(0), S_OK);
+        // The keys' report, one of the pad velptp cannot use, and a tap on the pad it uses.
+        vpadtest::Feed(keysFeed, "01 CD 00");
+        vpadtest::Feed(unusableFeed, "09 01 00 01 00 01");
+        const int scan = claim * 10000;
+        for (int i = 0; i < 3; ++i) {
+            ASSERT_TRUE(
+                padFeed.Send(vpadtest::OneFingerReport(i < 2, 2000, 1200, scan + 80 * i), error))
+                << error;
+            Sleep(8);
+        }
+        ASSERT_TRUE(pad.sink->WaitForCalls(4 * static_cast<size_t>(claim)))
+            << vtp::DescribeDelivery(L"pad");
+        const std::vector<std::wstring> made = vpadtest::SubfoldersOf(folder);
+        ASSERT_EQ(made.size(), static_cast<size_t>(claim));
+        EXPECT_TRUE(WaitForLine(folder + L"\\" + made.back() + L"\\session.script", unusableName))
+            << vtp::DescribeDelivery(L"unusable");
+        EXPECT_EQ(pad.device->Unclaim(), S_OK);
+        ASSERT_TRUE(PtpWaitDelivery(5000));
+    }
+
+    // A folder each, whole once its claim has ended: both touchpads, nothing of the keys.
+    const std::vector<std::wstring> made = vpadtest::SubfoldersOf(folder);
+    ASSERT_EQ(made.size(), 2u);
+    for (const std::wstring& sub : made) {
+        SCOPED_TRACE(vpadtest::Narrow(sub));
+        const std::wstring recording = folder + L"\\" + sub;
+        const std::wstring p = vpadtest::Wide(padName);
+        const std::wstring u = vpadtest::Wide(unusableName);
+        EXPECT_EQ(FilesIn(recording),
+                  (std::vector<std::wstring>{p + L".args", p + L".hid", u + L".args", u + L".hid",
+                                             L"session.script"}));
+        const std::string script = ReadWholeFile(recording + L"\\session.script");
+        EXPECT_EQ(StepsOf(script, padName), 3u) << script;
+        EXPECT_EQ(StepsOf(script, unusableName), 1u) << script;
+        for (const std::string& step : Steps(script)) {
+            EXPECT_TRUE(step.rfind(padName + " ", 0) == 0 ||
+                        step.rfind(unusableName + " ", 0) == 0 || step.rfind("wait ", 0) == 0)
+                << step;
+        }
+        EXPECT_EQ(LastLine(script), "# The session ends here.");
+    }
+}
+
+struct ClaimFailure {
+    const char* name;
+    const wchar_t* folder; // under RECORDER_FOLDERS, or null for a file's name
+};
+
+const ClaimFailure ClaimFailures[] = {
+    {"a folder no one may write", L"readonly"},
+    {"a file where the folder would be", nullptr},
+};
+
+TEST_F(Recorder, AFolderThatCannotTakeTheRecordingEndsItAndNeverTheClaim) {
+    for (const ClaimFailure& f : ClaimFailures) {
+        SCOPED_TRACE(f.name);
+        const std::wstring folder = f.folder != nullptr
+                                        ? EnvironmentValue(L"RECORDER_FOLDERS") + L"\\" + f.folder
+                                        : TempFilePath(L"nof");
+        ScopedVariable setting(RecordReportsVariable, folder);
+        vpadtest::PadDevice pad;
+        ASSERT_NO_FATAL_FAILURE(pad.Attach(vpadtest::RawInputHandle(L"pad", 0)));
+        ASSERT_EQ(pad.device->Claim(0), S_OK);
+        vtp::PadFeeder feeder;
+        std::string error;
+        ASSERT_TRUE(feeder.Open(L"pad", error)) << error;
+        for (int i = 0; i < 3; ++i) {
+            ASSERT_TRUE(feeder.Send(vpadtest::OneFingerReport(i < 2, 2000, 1200, 80 * i), error))
+                << error;
+            Sleep(8);
+        }
+        ASSERT_TRUE(pad.sink->WaitForCalls(4)) << vtp::DescribeDelivery(L"pad");
+        EXPECT_EQ(pad.sink->Calls()[2].a, 0x10000) << "the tap";
+        EXPECT_TRUE(vpadtest::SubfoldersOf(folder).empty());
     }
 }
 
