@@ -92,11 +92,12 @@ HRESULT PadInput::SetUp() {
     if (window == nullptr) {
         return LastErrorStatus();
     }
+    // Before the source starts: no frame comes earlier than the claim's start.
+    translator.ClaimStarts(FrameClock());
     if (!source->Start(window)) {
         return LastErrorStatus();
     }
     listening = true;
-    translator.ClaimStarts(FrameClock());
     hook.emplace(claimed, &lastContact);
     return hook->Status();
 }

@@ -296,10 +296,11 @@ TEST_F(DeliveryTest, PacketsArriveFromTheClaimOnTheLibrarysThreadWithTheirValues
 TEST_F(DeliveryTest, ASinkGivenToAClaimedDeviceStartsDelivery) {
     ASSERT_NO_FATAL_FAILURE(Open());
     ASSERT_EQ(device->Claim(0), 0);
-    ptptest::WaitOutClaimSettle();
     EXPECT_EQ(script->Made(), 0) << "no sink, nothing to deliver to";
     ASSERT_EQ(device->SetPacketSink(sink.get()), 0);
     EXPECT_EQ(script->Started(), 1);
+    // The claim's input starts with the sink.
+    ptptest::WaitOutClaimSettle();
     ASSERT_TRUE(script->Push(TapFrames(NowMs())));
     ASSERT_TRUE(sink->WaitForCalls(std::size(TapCalls)));
     ExpectTap(sink->Calls());

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "ptp/claim_settle.h"
 #include "descriptor.h"
 #include "hid_descriptor.h"
 #include "pad_device.h"
@@ -299,6 +300,7 @@ TEST_F(Recorder, EachClaimRecordsEveryTouchpadThatReportsIntoAFolderOfItsOwn) {
     for (int claim = 1; claim <= 2; ++claim) {
         SCOPED_TRACE("claim " + std::to_string(claim));
         ASSERT_EQ(pad.device->Claim(0), S_OK);
+        ptptest::WaitOutClaimSettle();
         // The keys' report, one of the pad velptp cannot use, and a tap on the pad it uses.
         vpadtest::Feed(keysFeed, "01 CD 00");
         vpadtest::Feed(unusableFeed, "09 01 00 01 00 01");
@@ -362,6 +364,7 @@ TEST_F(Recorder, AFolderThatCannotTakeTheRecordingEndsItAndNeverTheClaim) {
         vpadtest::PadDevice pad;
         ASSERT_NO_FATAL_FAILURE(pad.Attach(vpadtest::RawInputHandle(L"pad", 0)));
         ASSERT_EQ(pad.device->Claim(0), S_OK);
+        ptptest::WaitOutClaimSettle();
         vtp::PadFeeder feeder;
         std::string error;
         ASSERT_TRUE(feeder.Open(L"pad", error)) << error;

@@ -20,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "ptp/claim_settle.h"
 #include "hid_descriptor.h"
 #include "pad_session.h"
 #include "player.h"
@@ -437,6 +438,7 @@ protected:
         ChildProcess app = ChildProcess::Start(EnvironmentValue(L"TAPDECK_EXE"), L"", options);
         EXPECT_NE(WaitForRecording(folder, 20000), L"")
             << "Tapdeck made no claim: " << app.Output();
+        ptptest::WaitOutClaimSettle();
         return app;
     }
 
@@ -506,6 +508,7 @@ TEST_F(ThroughTapdeck, TheRecordingReplayedGivesTheKeysTheSessionGave) {
             app = ChildProcess::Start(EnvironmentValue(L"TAPDECK_EXE"), L"", {});
             ASSERT_NE(WaitForRecording(folder, 20000), L"")
                 << "Tapdeck made no claim: " << app.Output();
+            ptptest::WaitOutClaimSettle();
         }
         ASSERT_TRUE(vtp::PlayScript(steps, EnvironmentValue(L"VTP_DRIVER_DIR"), error)) << error;
         ASSERT_TRUE(app.Wait(20000)) << "the exit button did not end Tapdeck\n"
