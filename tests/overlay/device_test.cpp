@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "overlay_window.h"
+#include "ptp/claim_settle.h"
 #include "ptp/scripted_frames.h"
 #include "ptp/test_pad.h"
 #include "settings.h"
@@ -120,6 +121,7 @@ protected:
     void Claim() {
         ASSERT_EQ(device->SetPacketSink(sink.get()), 0);
         ASSERT_EQ(device->Claim(0), 0);
+        ptptest::WaitOutClaimSettle();
     }
 
     std::shared_ptr<ScriptedFrames> script = ScriptedFrames::Make();
@@ -233,6 +235,7 @@ TEST_F(PanelDevice, IsGoneWhenTheSinkReleasesTheDeviceFromInsideItsCall) {
     };
     ASSERT_EQ(raw->SetPacketSink(sink.get()), 0);
     ASSERT_EQ(raw->Claim(0), 0);
+    ptptest::WaitOutClaimSettle();
     ASSERT_EQ(raw->WriteProperty(PropModeLed, ModeLedOn), 0);
     ASSERT_TRUE(WaitFor(PanelShown));
     ASSERT_TRUE(script->Push(TapAt(1, 3000, 3000, NowMs())));
