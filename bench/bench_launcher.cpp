@@ -173,13 +173,13 @@ int main() {
         return 1;
     }
     RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Velmora\\Tapdeck\\Launcher");
-    vtp::PadSpec spec;
-    spec.name = L"launcher";
+    vtp::PadSpec described;
+    described.name = L"launcher";
     const std::string text = ReadWholeFile(Env(L"VTP_PADS") + L"\\hybrid-one-finger.hid");
     std::string error;
     vtp::RemoveAll();
-    if (text.empty() || !vtp::ParseHex(text, spec.descriptor, error) ||
-        !vtp::InstallPad(spec, Env(L"VTP_DRIVER_DIR"), error)) {
+    if (text.empty() || !vtp::ParseHex(text, described.descriptor, error) ||
+        !vtp::InstallPad(described, Env(L"VTP_DRIVER_DIR"), error)) {
         std::printf("bench_launcher: cannot install the virtual pad: %s\n", error.c_str());
         return 1;
     }
