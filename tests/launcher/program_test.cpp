@@ -158,4 +158,30 @@ TEST_F(FromThePad, AHoldStartsTapdeckAndTheHoldingFingerDoesNothingInItWhenItLif
     }
 }
 
+TEST_F(FromThePad, OneLauncherASession) {
+    const std::wstring exe = EnvironmentValue(L"TAPDECK_BIN") + L"\\src\\tapdeck-launcher.exe";
+    const auto window = [] { return FindWindowW(launcher::LauncherClass, nullptr); };
+    ChildProcess first = ChildProcess::Start(exe, L"", {});
+    ASSERT_TRUE(first.Started());
+    ASSERT_TRUE(WaitFor([&] { return window() != nullptr; }, 10000));
+    const HWND firstWindow = window();
+
+    ChildProcess second = ChildProcess::Start(exe, L"", {});
+    ASSERT_TRUE(second.Started());
+    ASSERT_TRUE(second.Wait(10000)) << "a second launcher runs beside the first";
+    EXPECT_EQ(second.ExitCode(), 0u);
+    EXPECT_FALSE(first.Wait(0)) << "the first launcher ended";
+    EXPECT_EQ(window(), firstWindow);
+
+    // Once the first has quit, the next one runs.
+    PostMessageW(firstWindow, WM_CLOSE, 0, 0);
+    ASSERT_TRUE(first.Wait(10000));
+    ChildProcess third = ChildProcess::Start(exe, L"", {});
+    ASSERT_TRUE(third.Started());
+    EXPECT_TRUE(WaitFor([&] { return window() != nullptr; }, 10000));
+    EXPECT_FALSE(third.Wait(0));
+    PostMessageW(window(), WM_CLOSE, 0, 0);
+    EXPECT_TRUE(third.Wait(10000));
+}
+
 } // namespace
