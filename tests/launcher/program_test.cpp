@@ -9,6 +9,7 @@
 
 #include <functional>
 #include <string>
+#include <string_view>
 
 #include "clickpad.h"
 #include "hold_settings.h"
@@ -65,6 +66,33 @@ void EndProcesses(const wchar_t* exe) {
     CloseHandle(snapshot);
 }
 
+// The launcher's ring window (made hidden with the launcher), found by its class's start.
+struct RingSearch {
+    DWORD process = 0;
+    HWND found = nullptr;
+};
+
+BOOL CALLBACK FindRing(HWND window, LPARAM data) {
+    auto* search = reinterpret_cast<RingSearch*>(data);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    wchar_t name[64] = {};
+    GetClassNameW(window, name, 64);
+    if (owner == search->process &&
+        std::wstring_view(name).starts_with(L"VelTapdeckLauncherRing")) {
+        search->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+HWND RingOfLauncher() {
+    RingSearch search;
+    GetWindowThreadProcessId(FindWindowW(launcher::LauncherClass, nullptr), &search.process);
+    EnumWindows(FindRing, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
 class FromThePad : public testing::Test {
 protected:
     void SetUp() override {
@@ -119,12 +147,17 @@ TEST_F(FromThePad, AHoldStartsTapdeckAndTheHoldingFingerDoesNothingInItWhenItLif
         ASSERT_TRUE(started.Started());
         ASSERT_TRUE(WaitFor([] { return FindWindowW(launcher::LauncherClass, nullptr); }, 10000));
 
+        // Made a moment after the launcher's own window.
+        HWND ring = nullptr;
+        ASSERT_TRUE(WaitFor([&] { return (ring = RingOfLauncher()) != nullptr; }, 10000));
         // The finger rests in the corner, reported as a pad reports it, until Tapdeck's panel
-        // shows that its mode is on.
+        // shows that its mode is on. The ring shows the hold meanwhile.
         const DWORD held = GetTickCount();
         DWORD tapdeck = 0;
+        bool ringSeen = false;
         while (GetTickCount() - held < 15000) {
             Report(1, X, Y);
+            ringSeen = ringSeen || IsWindowVisible(ring) != FALSE;
             tapdeck = TapdeckProcess();
             if (tapdeck != 0 && overlay::FindPanelWindow(tapdeck) != nullptr) {
                 break;
@@ -133,6 +166,9 @@ TEST_F(FromThePad, AHoldStartsTapdeckAndTheHoldingFingerDoesNothingInItWhenItLif
         ASSERT_NE(tapdeck, 0u) << "the hold did not start Tapdeck\n"
                                << vtp::DescribeDelivery(L"pad");
         ASSERT_NE(overlay::FindPanelWindow(tapdeck), nullptr) << "Tapdeck's mode did not come on";
+        EXPECT_TRUE(ringSeen);
+        // Tapdeck's panel takes the ring's place.
+        EXPECT_TRUE(WaitFor([&] { return IsWindowVisible(ring) == FALSE; }, 2000));
         const DWORD on = GetTickCount();
         while (GetTickCount() - on < liftAfterMs) {
             Report(1, X, Y);
