@@ -600,12 +600,6 @@ HANDLE RawInputDevice(const std::wstring& name, size_t collection) {
     if (path.empty()) {
         return nullptr;
     }
-    // Wine keeps a process's list of raw-input devices and lists it anew at most every 2 s, but at
-    // once when asked about a handle it does not hold (no device has a null one): without that, a
-    // pad removed and installed again under its name within 2 s is found as the removed device,
-    // whose preparsed data raw input still gives. (Windows keeps the list current.)
-    UINT none = 0;
-    GetRawInputDeviceInfoW(nullptr, RIDI_DEVICENAME, nullptr, &none);
     UINT count = 0;
     GetRawInputDeviceList(nullptr, &count, sizeof(RAWINPUTDEVICELIST));
     std::vector<RAWINPUTDEVICELIST> list(count + 8);

@@ -151,32 +151,6 @@ TEST_F(Vtpctl, APadsOwnFeatureReportIsAnsweredAsGivenWhateverItsId) {
     EXPECT_EQ(played.exitCode, 0u) << played.output;
 }
 
-// The HID parser's data raw input gives for a device.
-std::vector<BYTE> PreparsedOf(HANDLE device) {
-    UINT size = 0;
-    GetRawInputDeviceInfoW(device, RIDI_PREPARSEDDATA, nullptr, &size);
-    std::vector<BYTE> data(size);
-    if (size == 0 || GetRawInputDeviceInfoW(device, RIDI_PREPARSEDDATA, data.data(), &size) ==
-                         static_cast<UINT>(-1)) {
-        data.clear();
-    }
-    return data;
-}
-
-// Wine lists a process's raw-input devices anew at most every 2 s: a pad installed again under
-// its name within that time has the removed one's device path (and may have its handle), and
-// must be found as what it is now.
-TEST_F(Vtpctl, APadInstalledAgainUnderItsNameIsFoundAsTheNewDeviceAtOnce) {
-    ASSERT_NO_FATAL_FAILURE(vpadtest::Install(L"pad", L"hybrid-one-finger"));
-    const std::vector<BYTE> removed = PreparsedOf(vpadtest::RawInputHandle(L"pad", 0));
-    ASSERT_FALSE(removed.empty()) << vtp::DescribeDelivery(L"pad");
-    vpadtest::RemoveAll();
-    ASSERT_NO_FATAL_FAILURE(vpadtest::Install(L"pad", L"offset-ranges"));
-    const std::vector<BYTE> installed = PreparsedOf(vpadtest::RawInputHandle(L"pad", 0));
-    ASSERT_FALSE(installed.empty()) << vtp::DescribeDelivery(L"pad");
-    EXPECT_NE(installed, removed) << "the removed pad's parser data";
-}
-
 TEST_F(Vtpctl, AWrongCommandLineIsExitCode2) {
     for (const wchar_t* arguments : {L"", L"install", L"play", L"remove", L"frobnicate x"}) {
         EXPECT_EQ(RunVtpctl(arguments).exitCode, 2u);
