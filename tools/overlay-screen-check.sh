@@ -98,7 +98,12 @@ while kill -0 "$tapdeck" 2> /dev/null && [ $shot -lt 120 ]; do
     fi
     sleep 0.2
 done
-wait "$tapdeck" || { echo "tapdeck.exe failed" >&2; exit 1; }
+if ! wait "$tapdeck"; then
+    status=$?
+    echo "tapdeck.exe failed (exit status $status); what it wrote:" >&2
+    cat "$work/tapdeck.log" >&2
+    exit 1
+fi
 import -window root -crop "$crop" -depth 8 "$work/after.ppm"
 for screen in "$work"/shot*-screen.ppm; do
     [ -e "$screen" ] || break
