@@ -2,6 +2,9 @@
 // touchpad's journal, on a window standing in for the program's own, and in the beeps.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <optional>
+
 #include <algorithm>
 #include <string>
 
@@ -124,6 +127,9 @@ public:
     HWND Handle() const { return window; }
     // From now on, and 500 ms later, messages are handled until the window is gone.
     void Go() { SetEvent(go); }
+    // When the window began to handle messages, in microseconds of QueryPerformanceCounter (as
+    // the journal's clock): no SendMessage to it returned earlier. Read once the window is gone.
+    long long HandlingFromMicros() const { return handlingFrom.load(); }
 
 private:
     static DWORD WINAPI Main(void* param) {
@@ -133,9 +139,21 @@ private:
         SetEvent(self->ready);
         WaitForSingleObject(self->go, INFINITE);
         Sleep(500);
+        self->handlingFrom.store(QpcMicros());
         PumpUntil([&] { return recorder.Destroyed(); }, 10000);
         return 0;
     }
+
+    static long long QpcMicros() {
+        LARGE_INTEGER now{};
+        LARGE_INTEGER frequency{};
+        QueryPerformanceCounter(&now);
+        QueryPerformanceFrequency(&frequency);
+        return now.QuadPart / frequency.QuadPart * 1000000 +
+               now.QuadPart % frequency.QuadPart * 1000000 / frequency.QuadPart;
+    }
+
+    std::atomic<long long> handlingFrom{0};
 
     HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     HANDLE go = CreateEventW(nullptr, TRUE, FALSE, nullptr);
@@ -169,19 +187,26 @@ TEST(PadAppDestruction, WaitsForTheRunningPacketBeforeReleasingAnything) {
     padWindow.store(nullptr);
 
     const std::vector<JournalRecord> journal = scenario.Journal();
-    size_t exitPacket = journal.size();
-    // The main thread's first release (the destructor's) must come after it.
-    size_t firstRelease = journal.size();
-    for (size_t i = 0; i < journal.size(); ++i) {
-        if (journal[i].event == "Packet") {
-            exitPacket = i; // the last one: the run stops at the exit tap's Unclaim
+    // The journal's times count from the session's start, which its Scenario line gives.
+    std::optional<long long> start;
+    bool exitPacket = false;
+    std::optional<long long> firstRelease;
+    for (const JournalRecord& record : journal) {
+        if (record.event == "Scenario") {
+            start = record.Num("clock");
         }
-        if (journal[i].event == "Release" && journal[i].tid == mainThread) {
-            firstRelease = std::min(firstRelease, i);
+        exitPacket = exitPacket || record.event == "Packet";
+        if (record.event == "Release" && record.tid == mainThread && !firstRelease) {
+            firstRelease = record.usec;
         }
     }
-    ASSERT_LT(exitPacket, journal.size()) << "the exit tap's packet never returned";
-    EXPECT_LT(exitPacket, firstRelease)
+    ASSERT_TRUE(start.has_value());
+    ASSERT_TRUE(exitPacket) << "the exit tap's packet never returned";
+    ASSERT_TRUE(firstRelease.has_value());
+    // The exit tap's packet waits in SendMessage until the window handles messages: the
+    // destructor's first release (the journal writes a packet's line only after it returned, so
+    // the lines' order cannot tell) must come later. Two microseconds are rounding.
+    EXPECT_GE(*start + *firstRelease + 2, window.HandlingFromMicros())
         << "the destructor released an object while the exit tap's packet was still running";
 }
 
